@@ -1,0 +1,284 @@
+// Module creation: the definition, its create and exec slots, and the
+// constants a module body starts from.
+#include "frame/frame.hpp"
+#include "frame/internal.hpp"
+
+namespace tintara {
+
+// ---------------------------------------------------------------------------
+// Constants
+
+namespace {
+Str*& str_head() noexcept
+{
+    static Str* head = nullptr;
+    return head;
+}
+Int*& int_head() noexcept
+{
+    static Int* head = nullptr;
+    return head;
+}
+}  // namespace
+
+Str::Str(const char* utf8) noexcept : text_(utf8), next_(str_head()) { str_head() = this; }
+Int::Int(long value) noexcept : value_(value), next_(int_head()) { int_head() = this; }
+
+int make_constants()
+{
+    // The empty tuple, bytes and str come first; the interpreter keeps them
+    // immortal, so asking for them is only a check that they exist.
+    Ref empty_tuple = Ref::steal(PyTuple_New(0));
+    Ref empty_bytes = Ref::steal(PyBytes_FromStringAndSize("", 0));
+    Ref empty_str = Ref::steal(PyUnicode_FromStringAndSize("", 0));
+    if (!empty_tuple || !empty_bytes || !empty_str) {
+        return -1;
+    }
+    for (Str* s = str_head(); s != nullptr; s = s->next_) {
+        if (s->obj_ != nullptr) {
+            continue;  // made by an earlier, failed import: still valid
+        }
+        s->obj_ = PyUnicode_InternFromString(s->text_);
+        if (s->obj_ == nullptr) {
+            return -1;
+        }
+    }
+    for (Int* i = int_head(); i != nullptr; i = i->next_) {
+        if (i->obj_ == nullptr && (i->obj_ = PyLong_FromLong(i->value_)) == nullptr) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// The definition.  One module per shared library, so one of each.
+
+namespace {
+
+const ModuleSpec* g_spec = nullptr;
+ModuleState* g_state = nullptr;
+
+Str s___test__{"__test__"};
+
+// Copies spec.<from> into the module namespace as <to>.  A missing
+// attribute is skipped; None is skipped unless keep_none.
+int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char* to, bool keep_none)
+{
+    PyObject* value = nullptr;
+    int found = PyObject_GetOptionalAttrString(spec, from, &value);
+    if (found <= 0) {
+        return found;
+    }
+    Ref owned = Ref::steal(value);
+    if (value == Py_None && !keep_none) {
+        return 0;
+    }
+    return PyDict_SetItemString(dict, to, value);
+}
+
+PyObject* create(PyObject* spec, PyModuleDef*) noexcept
+{
+    ModuleState& st = *g_state;
+    int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) {
+        return nullptr;
+    }
+    if (st.interpreter == -1) {
+        st.interpreter = id;
+    } else if (st.interpreter != id) {
+        PyErr_SetString(PyExc_ImportError,
+                        "Interpreter change detected - this module can only be loaded into one "
+                        "interpreter per process.");
+        return nullptr;
+    }
+    if (st.module != nullptr) {
+        return Py_NewRef(st.module);
+    }
+    Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
+    if (!name) {
+        return nullptr;
+    }
+    Ref module = Ref::steal(PyModule_NewObject(name.get()));
+    if (!module) {
+        return nullptr;
+    }
+    PyObject* dict = PyModule_GetDict(module.get());
+    if (copy_spec_attr(spec, dict, "loader", "__loader__", true) < 0 ||
+        copy_spec_attr(spec, dict, "origin", "__file__", true) < 0 ||
+        copy_spec_attr(spec, dict, "parent", "__package__", true) < 0 ||
+        copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", false) < 0) {
+        return nullptr;
+    }
+    return module.release();
+}
+
+int run_exec(ModuleState& st, const ModuleSpec& spec, PyObject* module)
+{
+    st.module = Py_NewRef(module);
+    st.dict = PyModule_GetDict(module);
+    Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
+    if (!builtins) {
+        return -1;
+    }
+    Py_XSETREF(st.builtins, builtins.release());
+    st.builtins_dict = PyModule_GetDict(st.builtins);
+    if (PyObject_SetAttrString(module, "__builtins__", st.builtins) < 0) {
+        return -1;
+    }
+
+    const int major = static_cast<int>((Py_Version >> 24) & 0xff);
+    const int minor = static_cast<int>((Py_Version >> 16) & 0xff);
+    if (major != PY_MAJOR_VERSION || minor != PY_MINOR_VERSION) {
+        if (PyErr_WarnFormat(nullptr, 1,
+                             "compile time Python version %d.%d of module '%.100s' %s runtime "
+                             "version %d.%d",
+                             PY_MAJOR_VERSION, PY_MINOR_VERSION, spec.full_name, "does not match",
+                             major, minor) < 0) {
+            return -1;
+        }
+    }
+
+    if (make_constants() < 0) {
+        return -1;
+    }
+
+    PyObject* modules = PyImport_GetModuleDict();
+    Ref full_name = Ref::steal(PyUnicode_InternFromString(spec.full_name));
+    if (!full_name) {
+        return -1;
+    }
+    int present = PyDict_Contains(modules, full_name.get());
+    if (present < 0 || (present == 0 && PyDict_SetItem(modules, full_name.get(), module) < 0)) {
+        return -1;
+    }
+
+    for (const char* name : spec.builtins) {
+        PyObject* found = nullptr;
+        int r = PyDict_GetItemStringRef(st.builtins_dict, name, &found);
+        Py_XDECREF(found);
+        if (r <= 0) {
+            if (r == 0) {
+                PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+            }
+            return -1;
+        }
+    }
+
+    if (function_type() == nullptr) {
+        return -1;
+    }
+    Module m{st};
+    if (spec.body(m) < 0) {
+        return -1;
+    }
+    return m.set(s___test__, Ref::steal(PyDict_New()));
+}
+
+int exec(PyObject* module) noexcept
+{
+    ModuleState& st = *g_state;
+    if (st.module != nullptr) {
+        if (st.module == module) {
+            return 0;
+        }
+        PyErr_Format(PyExc_RuntimeError,
+                     "Module '%s' has already been imported. Re-initialisation is not supported.",
+                     st.short_name);
+        return -1;
+    }
+    if (run_exec(st, *g_spec, module) == 0) {
+        return 0;
+    }
+    // Nothing stays half-registered: the next import starts afresh.
+    Ref name = Ref::steal(PyUnicode_FromFormat("init %s", st.full_name));
+    if (name) {
+        add_traceback_named(st, PyUnicode_AsUTF8(name.get()), 1);
+    }
+    Py_CLEAR(st.module);
+    st.dict = nullptr;
+    return -1;
+}
+
+PyModuleDef_Slot g_slots[] = {
+    {Py_mod_create, reinterpret_cast<void*>(&create)},
+    {Py_mod_exec, reinterpret_cast<void*>(&exec)},
+    {0, nullptr},
+};
+
+PyModuleDef g_def = {
+    PyModuleDef_HEAD_INIT,
+    nullptr,  // m_name
+    nullptr,  // m_doc
+    0,        // m_size
+    nullptr,  // m_methods
+    g_slots,  // m_slots
+    nullptr,  // m_traverse
+    nullptr,  // m_clear
+    nullptr,  // m_free
+};
+
+}  // namespace
+
+PyObject* module_init(const ModuleSpec& spec, ModuleState& state) noexcept
+{
+    g_spec = &spec;
+    g_state = &state;
+    state.short_name = spec.short_name;
+    state.full_name = spec.full_name;
+    state.file_name = spec.file_name;
+    g_def.m_name = spec.short_name;
+    g_def.m_doc = spec.doc;
+    return PyModuleDef_Init(&g_def);
+}
+
+// ---------------------------------------------------------------------------
+// The module body's operations.
+
+int Module::set(PyObject* name, Ref value)
+{
+    if (!value) {
+        return -1;
+    }
+    return PyDict_SetItem(state.dict, name, value.get());
+}
+
+Ref Module::get(PyObject* name) const { return global(state, name); }
+
+int Module::import(PyObject* name)
+{
+    return set(name, import_module(name, state.dict));
+}
+
+int Module::from_import(PyObject* module, std::span<PyObject* const> names)
+{
+    Ref fromlist = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
+    if (!fromlist) {
+        return -1;
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        PyTuple_SET_ITEM(fromlist.get(), static_cast<Py_ssize_t>(i), Py_NewRef(names[i]));
+    }
+    Ref mod = Ref::steal(
+        PyImport_ImportModuleLevelObject(module, state.dict, nullptr, fromlist.get(), 0));
+    if (!mod) {
+        return -1;
+    }
+    for (PyObject* name : names) {
+        if (set(name, import_from(mod.get(), name)) < 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int Module::def(const FunctionDef& def)
+{
+    Ref fn = make_function(state, def, nullptr);
+    if (!fn) {
+        return -1;
+    }
+    return PyDict_SetItem(state.dict, def.py_name, fn.get());
+}
+
+}  // namespace tintara

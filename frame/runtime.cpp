@@ -1,0 +1,295 @@
+// Helpers that function bodies call: name lookup, calls, imports,
+// unpacking, coercion and string building.
+#include "frame/frame.hpp"
+
+#include <cstring>
+
+namespace tintara {
+
+namespace {
+Str s___name__{"__name__"};
+Str s_add_note{"add_note"};
+}  // namespace
+
+Ref global(const ModuleState& st, PyObject* name)
+{
+    PyObject* value = nullptr;
+    int found = PyDict_GetItemRef(st.dict, name, &value);
+    if (found == 0) {
+        found = PyDict_GetItemRef(st.builtins_dict, name, &value);
+        if (found == 0) {
+            PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+        }
+    }
+    return Ref::steal(value);
+}
+
+Ref call_method(PyObject* obj, PyObject* name)
+{
+    return Ref::steal(PyObject_VectorcallMethod(name, &obj, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+Ref call_method(PyObject* obj, PyObject* name, PyObject* arg)
+{
+    PyObject* args[] = {obj, arg};
+    return Ref::steal(PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+Ref call_method(PyObject* obj, PyObject* name, PyObject* arg1, PyObject* arg2)
+{
+    PyObject* args[] = {obj, arg1, arg2};
+    return Ref::steal(PyObject_VectorcallMethod(name, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+Ref call(PyObject* callable, PyObject* arg)
+{
+    return Ref::steal(PyObject_CallOneArg(callable, arg));
+}
+
+Ref attr(PyObject* obj, PyObject* name) { return Ref::steal(PyObject_GetAttr(obj, name)); }
+
+int equal(PyObject* a, PyObject* b) { return PyObject_RichCompareBool(a, b, Py_EQ); }
+
+Ref import_module(PyObject* name, PyObject* globals)
+{
+    return Ref::steal(PyImport_ImportModuleLevelObject(name, globals, nullptr, nullptr, 0));
+}
+
+Ref import_from(PyObject* module, PyObject* name)
+{
+    Ref value = attr(module, name);
+    if (value || !PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        return value;
+    }
+    // A submodule that is imported but not bound on its package.
+    PyErr_Clear();
+    Ref package = attr(module, s___name__);
+    if (package) {
+        Ref full = Ref::steal(PyUnicode_FromFormat("%S.%S", package.get(), name));
+        if (!full) {
+            return {};
+        }
+        value = Ref::steal(PyImport_GetModule(full.get()));
+        if (value || PyErr_Occurred()) {
+            return value;
+        }
+    } else if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        return {};
+    }
+    PyErr_Clear();
+    PyErr_Format(PyExc_ImportError, "cannot import name %S", name);
+    return {};
+}
+
+namespace {
+[[gnu::cold]] int raise_too_many(Py_ssize_t expected)
+{
+    PyErr_Format(PyExc_ValueError, "too many values to unpack (expected %zd)", expected);
+    return -1;
+}
+[[gnu::cold]] int raise_need_more(Py_ssize_t got)
+{
+    PyErr_Format(PyExc_ValueError, "need more than %zd value%.1s to unpack", got,
+                 got == 1 ? "" : "s");
+    return -1;
+}
+}  // namespace
+
+int unpack(PyObject* obj, Ref* out, Py_ssize_t n)
+{
+    if (PyTuple_CheckExact(obj) || PyList_CheckExact(obj)) {
+        Py_ssize_t size = PySequence_Fast_GET_SIZE(obj);
+        if (size > n) {
+            return raise_too_many(n);
+        }
+        if (size < n) {
+            return raise_need_more(size);
+        }
+        PyObject** items = PySequence_Fast_ITEMS(obj);
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            out[i] = Ref::borrow(items[i]);
+        }
+        return 0;
+    }
+    Ref it = Ref::steal(PyObject_GetIter(obj));
+    if (!it) {
+        return -1;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        out[i] = Ref::steal(PyIter_Next(it.get()));
+        if (!out[i]) {
+            return PyErr_Occurred() ? -1 : raise_need_more(i);
+        }
+    }
+    Ref extra = Ref::steal(PyIter_Next(it.get()));
+    if (extra) {
+        return raise_too_many(n);
+    }
+    return PyErr_Occurred() ? -1 : 0;
+}
+
+Ref coerce_int(PyObject* value, const char* param)
+{
+    if (PyLong_CheckExact(value)) {
+        return Ref::borrow(value);
+    }
+    if (PyNumber_Check(value)) {
+        return Ref::steal(PyNumber_Long(value));
+    }
+    raise_incorrect_type(param, &PyLong_Type, value);
+    return {};
+}
+
+Ref field_text(PyObject* obj)
+{
+    if (PyUnicode_CheckExact(obj)) {
+        return Ref::borrow(obj);
+    }
+    return Ref::steal(PyObject_Format(obj, nullptr));
+}
+
+void raise_incorrect_type(const char* param, PyTypeObject* expected, PyObject* obj)
+{
+    Ref got = Ref::steal(PyType_GetName(Py_TYPE(obj)));
+    if (!got) {
+        return;
+    }
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200U)",
+                 param, expected->tp_name, got.get());
+    if (!PyObject_TypeCheck(obj, expected)) {
+        return;
+    }
+    PyObject* exc = PyErr_GetRaisedException();
+    Ref note = Ref::steal(PyUnicode_FromFormat(
+        "tintara accepts only an exact %s here: instances of subclasses such as '%U' are "
+        "rejected, so convert the value with %s() first.",
+        expected->tp_name, got.get(), expected->tp_name));
+    if (note) {
+        Ref added = call_method(exc, s_add_note, note.get());
+    }
+    // A failure to attach the note must not hide the real error.
+    PyErr_Clear();
+    PyErr_SetRaisedException(exc);
+}
+
+// ---------------------------------------------------------------------------
+
+void Text::add(Piece p) noexcept
+{
+    if (count_ == kMaxPieces || p.len > PY_SSIZE_T_MAX - length_) {
+        overflow_ = true;
+        return;
+    }
+    pieces_[count_++] = p;
+    length_ += p.len;
+}
+
+void Text::str(PyObject* s) noexcept
+{
+    all_ascii_ = all_ascii_ && PyUnicode_IS_ASCII(s);
+    add({s, nullptr, PyUnicode_GET_LENGTH(s)});
+}
+
+void Text::ascii(const char* s, Py_ssize_t n) noexcept { add({nullptr, s, n}); }
+
+void Text::number(long long v) noexcept
+{
+    char buf[24];
+    int n = 0;
+    unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v)
+                                  : static_cast<unsigned long long>(v);
+    do {
+        buf[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (v < 0) {
+        buf[n++] = '-';
+    }
+    if (digits_used_ + n > static_cast<int>(sizeof digits_)) {
+        overflow_ = true;
+        return;
+    }
+    char* out = digits_ + digits_used_;
+    for (int i = 0; i < n; ++i) {
+        out[i] = buf[n - 1 - i];
+    }
+    digits_used_ += n;
+    ascii(out, n);
+}
+
+int Text::integer(PyObject* obj, Ref& keep)
+{
+    if (PyLong_Check(obj)) {
+        int overflow = 0;
+        long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+        if (overflow == 0 && !(v == -1 && PyErr_Occurred())) {
+            number(v);
+            return 0;
+        }
+        PyErr_Clear();
+        // int's own decimal text, whatever a subclass overrides.
+        keep = Ref::steal(PyLong_Type.tp_repr(obj));
+    } else {
+        keep = Ref::steal(PyObject_Str(obj));
+    }
+    if (!keep) {
+        return -1;
+    }
+    str(keep.get());
+    return 0;
+}
+
+int Text::field(PyObject* obj, Ref& keep)
+{
+    if (PyUnicode_CheckExact(obj)) {
+        str(obj);
+        return 0;
+    }
+    if (PyLong_CheckExact(obj)) {
+        return integer(obj, keep);
+    }
+    keep = Ref::steal(PyObject_Format(obj, nullptr));
+    if (!keep) {
+        return -1;
+    }
+    str(keep.get());
+    return 0;
+}
+
+Ref Text::build()
+{
+    if (overflow_) {
+        PyErr_SetString(PyExc_OverflowError, "join() result is too long for a Python string");
+        return {};
+    }
+    if (all_ascii_) {
+        Ref result = Ref::steal(PyUnicode_New(length_, 127));
+        if (!result) {
+            return result;
+        }
+        auto* out = static_cast<char*>(PyUnicode_DATA(result.get()));
+        for (int i = 0; i < count_; ++i) {
+            const Piece& p = pieces_[i];
+            const void* src = p.str != nullptr ? PyUnicode_DATA(p.str) : p.ascii;
+            std::memcpy(out, src, static_cast<size_t>(p.len));
+            out += p.len;
+        }
+        return result;
+    }
+    PyUnicodeWriter* writer = PyUnicodeWriter_Create(length_);
+    if (writer == nullptr) {
+        return {};
+    }
+    for (int i = 0; i < count_; ++i) {
+        const Piece& p = pieces_[i];
+        int rc = p.str != nullptr ? PyUnicodeWriter_WriteStr(writer, p.str)
+                                  : PyUnicodeWriter_WriteUTF8(writer, p.ascii, p.len);
+        if (rc < 0) {
+            PyUnicodeWriter_Discard(writer);
+            return {};
+        }
+    }
+    return Ref::steal(PyUnicodeWriter_Finish(writer));
+}
+
+}  // namespace tintara

@@ -1,0 +1,807 @@
+// tintara.colors: colour names, hex parsing, 256-colour approximation and
+// the foreground and background escape sequences.
+#include "frame/frame.hpp"
+
+#include <cmath>
+
+namespace tintara::colors {
+namespace {
+
+ModuleState g_state;
+
+// ---------------------------------------------------------------------------
+// Constants
+
+Str s_re{"re"};
+Str s_compile{"compile"};
+Str s_typing{"typing"};
+Str s_Optional{"Optional"};
+Str s_Tuple{"Tuple"};
+Str s_ESC{"ESC"};
+Str s_RESET_FG{"RESET_FG"};
+Str s_RESET_BG{"RESET_BG"};
+Str s_NAMED_COLORS{"NAMED_COLORS"};
+Str s_COLOR_ALIASES{"COLOR_ALIASES"};
+Str s__HEX_RE{"_HEX_RE"};
+Str s__SHORT_HEX_RE{"_SHORT_HEX_RE"};
+Str s_parse_hex{"parse_hex"};
+Str s__validate_rgb{"_validate_rgb"};
+Str s__color_code{"_color_code"};
+Str s_foreground{"foreground"};
+Str s_match{"match"};
+Str s_group{"group"};
+Str s_startswith{"startswith"};
+Str s_lower{"lower"};
+Str s_replace{"replace"};
+Str s_get{"get"};
+Str s_escape{"\x1b["};
+Str s_hash{"#"};
+Str s_dash{"-"};
+Str s_space{" "};
+Str s_underscore{"_"};
+Str s_comma{", "};
+Str s_hex_pattern{"^#([0-9a-fA-F]{6})$"};
+Str s_short_hex_pattern{"^#([0-9a-fA-F]{3})$"};
+
+Int i_0{0};
+Int i_1{1};
+Int i_2{2};
+Int i_10{10};
+Int i_16{16};
+Int i_40{40};
+Int i_90{90};
+Int i_97{97};
+Int i_255{255};
+
+struct NamedColor {
+    const char* name;
+    long code;
+};
+constexpr NamedColor kNamedColors[] = {
+    {"black", 30},        {"red", 31},           {"green", 32},        {"yellow", 33},
+    {"blue", 34},         {"magenta", 35},       {"cyan", 36},         {"white", 37},
+    {"bright_black", 90}, {"bright_red", 91},    {"bright_green", 92}, {"bright_yellow", 93},
+    {"bright_blue", 94},  {"bright_magenta", 95}, {"bright_cyan", 96},  {"bright_white", 97},
+};
+
+struct Alias {
+    const char* alias;
+    const char* target;
+};
+constexpr Alias kAliases[] = {
+    {"grey", "bright_black"},        {"gray", "bright_black"},
+    {"purple", "magenta"},           {"bright_grey", "bright_black"},
+    {"bright_gray", "bright_black"}, {"bright_purple", "bright_magenta"},
+};
+
+// The objects the module body made.  While a module attribute still holds
+// one of them, a call may take a shortcut that is exact for that object.
+struct Originals {
+    PyObject* hex_re = nullptr;
+    PyObject* short_hex_re = nullptr;
+    PyObject* parse_hex = nullptr;
+    PyObject* validate_rgb = nullptr;
+    PyObject* color_code = nullptr;
+    PyObject* foreground_kwnames = nullptr;  // ("foreground",)
+};
+Originals g_orig;
+
+// ---------------------------------------------------------------------------
+// Shared pieces
+
+// "#RRGGBB" (digits 6) or "#RGB" (digits 3), optionally followed by one
+// line feed: exactly what the two compiled patterns match with re.match.
+bool scan_hex(PyObject* s, int digits, long out[3])
+{
+    if (!PyUnicode_IS_ASCII(s)) {
+        return false;
+    }
+    const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(s));
+    Py_ssize_t n = PyUnicode_GET_LENGTH(s);
+    if (n == digits + 2 && p[n - 1] == '\n') {
+        --n;
+    }
+    if (n != digits + 1 || p[0] != '#') {
+        return false;
+    }
+    int v[6];
+    for (int i = 0; i < digits; ++i) {
+        unsigned char c = p[1 + i];
+        if (c >= '0' && c <= '9') {
+            v[i] = c - '0';
+        } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
+            v[i] = (c | 0x20) - 'a' + 10;
+        } else {
+            return false;
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        out[i] = digits == 6 ? v[2 * i] * 16 + v[2 * i + 1] : v[i] * 17;
+    }
+    return true;
+}
+
+Ref triple(const long rgb[3])
+{
+    Ref items[3] = {Ref::steal(PyLong_FromLong(rgb[0])), Ref::steal(PyLong_FromLong(rgb[1])),
+                    Ref::steal(PyLong_FromLong(rgb[2]))};
+    if (!items[0] || !items[1] || !items[2]) {
+        return {};
+    }
+    return Ref::steal(PyTuple_Pack(3, items[0].get(), items[1].get(), items[2].get()));
+}
+
+// An exact int already known to lie in 0..255, or -1.
+long small_component(PyObject* v)
+{
+    if (!PyLong_CheckExact(v)) {
+        return -1;
+    }
+    int overflow = 0;
+    long x = PyLong_AsLongAndOverflow(v, &overflow);
+    return overflow == 0 && x >= 0 && x <= 255 ? x : -1;
+}
+
+// ESC + layer + ";2;" + r + ";" + g + ";" + b + "m".  Each component is
+// written as the decimal text of its int value.
+PyObject* rgb_sequence(const ModuleState& st, const char* layer, Ref (&rgb)[3])
+{
+    static const char* const kParams[] = {"r", "g", "b"};
+    Ref values[3];
+    for (int i = 0; i < 3; ++i) {
+        values[i] = coerce_int(rgb[i].get(), kParams[i]);
+        if (!values[i]) {
+            return nullptr;
+        }
+    }
+    Ref esc = global(st, s_ESC);
+    if (!esc) {
+        return nullptr;
+    }
+    Text text;
+    Ref keep[4];
+    if (text.field(esc.get(), keep[0]) < 0) {
+        return nullptr;
+    }
+    text.ascii(layer, 2);
+    text.lit(";2;");
+    for (int i = 0; i < 3; ++i) {
+        if (i != 0) {
+            text.lit(";");
+        }
+        if (text.integer(values[i].get(), keep[i + 1]) < 0) {
+            return nullptr;
+        }
+    }
+    text.lit("m");
+    return text.build().release();
+}
+
+// name.lower().replace("-", "_").replace(" ", "_"), done in place for an
+// exact ASCII str (whose methods nobody can override).
+Ref normalise(PyObject* color)
+{
+    if (PyUnicode_CheckExact(color) && PyUnicode_IS_ASCII(color)) {
+        const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(color));
+        const Py_ssize_t n = PyUnicode_GET_LENGTH(color);
+        Py_ssize_t i = 0;
+        while (i < n && !(p[i] >= 'A' && p[i] <= 'Z') && p[i] != '-' && p[i] != ' ') {
+            ++i;
+        }
+        if (i == n) {
+            return Ref::borrow(color);
+        }
+        Ref out = Ref::steal(PyUnicode_New(n, 127));
+        if (!out) {
+            return out;
+        }
+        auto* q = static_cast<unsigned char*>(PyUnicode_DATA(out.get()));
+        for (Py_ssize_t j = 0; j < n; ++j) {
+            unsigned char c = p[j];
+            q[j] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c | 0x20)
+                   : (c == '-' || c == ' ') ? '_'
+                                            : c;
+        }
+        return out;
+    }
+    Ref lowered = call_method(color, s_lower);
+    Ref dashed = lowered ? call_method(lowered.get(), s_replace, s_dash, s_underscore) : Ref();
+    return dashed ? call_method(dashed.get(), s_replace, s_space, s_underscore) : Ref();
+}
+
+// ", ".join(sorted(keys of table))
+Ref sorted_names(PyObject* table)
+{
+    Ref names = Ref::steal(PySequence_List(table));
+    if (!names || PyList_Sort(names.get()) < 0) {
+        return {};
+    }
+    return Ref::steal(PyUnicode_Join(s_comma, names.get()));
+}
+
+[[gnu::cold]] PyObject* raise_unknown_color(PyObject* color, PyObject* table)
+{
+    Ref names = sorted_names(table);
+    if (names) {
+        PyErr_Format(PyExc_ValueError, "%s%R%s%U", "未知颜色名称: ", color, "。可用: ", names.get());
+    }
+    return nullptr;
+}
+
+// The background code of a named colour: +10 below 40 and in 90..97.
+Ref background(PyObject* code)
+{
+    if (PyLong_CheckExact(code)) {
+        int overflow = 0;
+        long v = PyLong_AsLongAndOverflow(code, &overflow);
+        if (overflow == 0 && (v < 40 || (v >= 90 && v <= 97))) {
+            return Ref::steal(PyLong_FromLong(v + 10));
+        }
+        if (overflow < 0) {
+            return Ref::steal(PyNumber_Add(code, i_10));
+        }
+        return Ref::borrow(code);
+    }
+    Ref below = Ref::steal(PyObject_RichCompare(code, i_40, Py_LT));
+    int shift = below ? truth(below.get()) : -1;
+    if (shift == 0) {
+        Ref low = Ref::steal(PyObject_RichCompare(i_90, code, Py_LE));
+        shift = low ? truth(low.get()) : -1;
+        if (shift == 1) {
+            Ref high = Ref::steal(PyObject_RichCompare(code, i_97, Py_LE));
+            shift = high ? truth(high.get()) : -1;
+        }
+    }
+    if (shift < 0) {
+        return {};
+    }
+    return shift ? Ref::steal(PyNumber_Add(code, i_10)) : Ref::borrow(code);
+}
+
+// 0 <= color <= 255, with Python's chained comparison for non-exact ints.
+int palette_index_ok(PyObject* color)
+{
+    if (PyLong_CheckExact(color)) {
+        return small_component(color) >= 0;
+    }
+    Ref low = Ref::steal(PyObject_RichCompare(i_0, color, Py_LE));
+    int ok = low ? truth(low.get()) : -1;
+    if (ok == 1) {
+        Ref high = Ref::steal(PyObject_RichCompare(color, i_255, Py_LE));
+        ok = high ? truth(high.get()) : -1;
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// parse_hex(color)
+
+Ref hex_digits_generic(PyObject* match, bool long_form)
+{
+    Ref h = call_method(match, s_group, i_1);
+    if (!h) {
+        return {};
+    }
+    Ref items[3];
+    for (Py_ssize_t i = 0; i < 3; ++i) {
+        Ref digits = long_form ? Ref::steal(PySequence_GetSlice(h.get(), 2 * i, 2 * i + 2))
+                               : Ref();
+        if (!long_form) {
+            Ref digit = Ref::steal(PySequence_GetItem(h.get(), i));
+            digits = digit ? Ref::steal(PyNumber_Multiply(digit.get(), i_2)) : Ref();
+        }
+        if (!digits) {
+            return {};
+        }
+        PyObject* args[] = {digits.get(), i_16};
+        items[i] = Ref::steal(
+            PyObject_Vectorcall(reinterpret_cast<PyObject*>(&PyLong_Type), args, 2, nullptr));
+        if (!items[i]) {
+            return {};
+        }
+    }
+    return Ref::steal(PyTuple_Pack(3, items[0].get(), items[1].get(), items[2].get()));
+}
+
+// Tries one pattern; returns the triple, an empty Ref with no exception for
+// "no match", or an empty Ref with an exception.
+Ref try_pattern(const ModuleState& st, PyObject* name, PyObject* original, PyObject* color,
+                bool long_form)
+{
+    Ref pattern = global(st, name);
+    if (!pattern) {
+        return {};
+    }
+    if (pattern.get() == original) {
+        long rgb[3];
+        return scan_hex(color, long_form ? 6 : 3, rgb) ? triple(rgb) : Ref();
+    }
+    Ref match = call_method(pattern.get(), s_match, color);
+    int matched = match ? truth(match.get()) : -1;
+    if (matched <= 0) {
+        return {};
+    }
+    return hex_digits_generic(match.get(), long_form);
+}
+
+PyObject* parse_hex(Function& self, PyObject* const* args)
+{
+    PyObject* color = args[0];
+    const ModuleState& st = *self.state;
+    Ref rgb = try_pattern(st, s__HEX_RE, g_orig.hex_re, color, true);
+    if (!rgb && !PyErr_Occurred()) {
+        rgb = try_pattern(st, s__SHORT_HEX_RE, g_orig.short_hex_re, color, false);
+    }
+    if (!rgb && !PyErr_Occurred()) {
+        PyErr_Format(PyExc_ValueError, "%s%R%s", "无法解析十六进制颜色: ", color,
+                     "，期望格式 #RGB 或 #RRGGBB");
+    }
+    return rgb.release();
+}
+
+// ---------------------------------------------------------------------------
+// _validate_rgb(r, g, b)
+
+PyObject* validate_rgb(Function&, PyObject* const* args)
+{
+    static const char* const kLetters[] = {"R", "G", "B"};
+    for (int i = 0; i < 3; ++i) {
+        // Both bounds on an exact int: nothing to override.
+        if (small_component(args[i]) < 0) {
+            PyErr_Format(PyExc_ValueError, "%s%s%R", kLetters[i], " 分量须在 0-255 范围内，收到: ",
+                         args[i]);
+            return nullptr;
+        }
+    }
+    Py_RETURN_NONE;
+}
+
+// ---------------------------------------------------------------------------
+// rgb_to_ansi256(r, g, b)
+
+long clamp_component(PyObject* v)
+{
+    int overflow = 0;
+    long x = PyLong_AsLongAndOverflow(v, &overflow);
+    if (overflow != 0) {
+        return overflow > 0 ? 255 : 0;
+    }
+    return x < 0 ? 0 : (x > 255 ? 255 : x);
+}
+
+// round() of a double: to nearest, ties to even.
+long round_half_even(double x) { return static_cast<long>(std::nearbyint(x)); }
+
+PyObject* rgb_to_ansi256(Function&, PyObject* const* args)
+{
+    // Components outside 0..255 are clamped first, so the result is always
+    // an index of the palette.
+    const long r = clamp_component(args[0]);
+    const long g = clamp_component(args[1]);
+    const long b = clamp_component(args[2]);
+    long index;
+    if (r == g && g == b) {
+        if (r < 8) {
+            index = 16;
+        } else if (r > 248) {
+            index = 231;
+        } else {
+            index = round_half_even((static_cast<double>(r - 8) / 247.0) * 24.0) + 232;
+        }
+    } else {
+        auto level = [](long c) { return round_half_even((static_cast<double>(c) / 255.0) * 5.0); };
+        index = 16 + 36 * level(r) + 6 * level(g) + level(b);
+    }
+    return PyLong_FromLong(index);
+}
+
+// ---------------------------------------------------------------------------
+// _color_code(color, *, foreground)
+
+PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
+{
+    const char* layer = foreground ? "38" : "48";
+
+    if (PyTuple_Check(color)) {
+        Ref rgb[3];
+        if (unpack(color, rgb, 3) < 0) {
+            return nullptr;
+        }
+        Ref validate = global(st, s__validate_rgb);
+        if (!validate) {
+            return nullptr;
+        }
+        // The module's own validator accepts in-range exact ints silently.
+        bool valid = validate.get() == g_orig.validate_rgb && small_component(rgb[0].get()) >= 0 &&
+                     small_component(rgb[1].get()) >= 0 && small_component(rgb[2].get()) >= 0;
+        if (!valid) {
+            PyObject* args[] = {rgb[0].get(), rgb[1].get(), rgb[2].get()};
+            Ref ignored = Ref::steal(PyObject_Vectorcall(validate.get(), args, 3, nullptr));
+            if (!ignored) {
+                return nullptr;
+            }
+        }
+        return rgb_sequence(st, layer, rgb);
+    }
+
+    if (PyLong_Check(color)) {
+        int ok = palette_index_ok(color);
+        if (ok < 0) {
+            return nullptr;
+        }
+        if (ok == 0) {
+            PyErr_Format(PyExc_ValueError, "%s%S", "256 色索引须在 0-255 范围内，收到: ", color);
+            return nullptr;
+        }
+        Ref esc = global(st, s_ESC);
+        if (!esc) {
+            return nullptr;
+        }
+        Text text;
+        Ref keep[2];
+        if (text.field(esc.get(), keep[0]) < 0) {
+            return nullptr;
+        }
+        text.ascii(layer, 2);
+        text.lit(";5;");
+        if (text.integer(color, keep[1]) < 0) {
+            return nullptr;
+        }
+        text.lit("m");
+        return text.build().release();
+    }
+
+    if (!PyUnicode_Check(color)) {
+        Ref name = Ref::steal(PyType_GetName(Py_TYPE(color)));
+        if (name) {
+            PyErr_Format(PyExc_TypeError, "%s%U", "不支持的颜色类型: ", name.get());
+        }
+        return nullptr;
+    }
+
+    int is_hex;
+    if (PyUnicode_CheckExact(color)) {
+        is_hex = PyUnicode_GET_LENGTH(color) > 0 && PyUnicode_READ_CHAR(color, 0) == '#';
+    } else {
+        Ref starts = call_method(color, s_startswith, s_hash);
+        is_hex = starts ? truth(starts.get()) : -1;
+    }
+    if (is_hex < 0) {
+        return nullptr;
+    }
+
+    if (is_hex) {
+        Ref parse = global(st, s_parse_hex);
+        if (!parse) {
+            return nullptr;
+        }
+        Ref rgb[3];
+        long fast[3];
+        Ref hex_re;
+        if (parse.get() == g_orig.parse_hex && PyUnicode_CheckExact(color) &&
+            scan_hex(color, 6, fast) && (hex_re = global(st, s__HEX_RE)).get() == g_orig.hex_re) {
+            for (int i = 0; i < 3; ++i) {
+                rgb[i] = Ref::steal(PyLong_FromLong(fast[i]));
+            }
+        } else {
+            PyErr_Clear();  // a missing _HEX_RE is parse_hex's to report
+            Ref parsed = Ref::steal(PyObject_Vectorcall(parse.get(), &color, 1, nullptr));
+            if (!parsed || unpack(parsed.get(), rgb, 3) < 0) {
+                return nullptr;
+            }
+        }
+        return rgb_sequence(st, layer, rgb);
+    }
+
+    Ref name = normalise(color);
+    if (!name) {
+        return nullptr;
+    }
+    Ref aliases = global(st, s_COLOR_ALIASES);
+    if (!aliases) {
+        return nullptr;
+    }
+    if (PyDict_CheckExact(aliases.get())) {
+        PyObject* target = nullptr;
+        int found = PyDict_GetItemRef(aliases.get(), name.get(), &target);
+        if (found < 0) {
+            return nullptr;
+        }
+        if (found) {
+            name = Ref::steal(target);
+        }
+    } else {
+        name = call_method(aliases.get(), s_get, name.get(), name.get());
+        if (!name) {
+            return nullptr;
+        }
+    }
+    Ref table = global(st, s_NAMED_COLORS);
+    if (!table) {
+        return nullptr;
+    }
+    int known = PySequence_Contains(table.get(), name.get());
+    if (known <= 0) {
+        return known < 0 ? nullptr : raise_unknown_color(color, table.get());
+    }
+    Ref code = Ref::steal(PyObject_GetItem(table.get(), name.get()));
+    if (code && !foreground) {
+        code = background(code.get());
+    }
+    if (!code) {
+        return nullptr;
+    }
+    Ref esc = global(st, s_ESC);
+    if (!esc) {
+        return nullptr;
+    }
+    Text text;
+    Ref keep[2];
+    if (text.field(esc.get(), keep[0]) < 0) {
+        return nullptr;
+    }
+    // An int code (an IntEnum member too) is written as its decimal value;
+    // anything else a caller stored is formatted as an f-string would.
+    if ((PyLong_Check(code.get()) ? text.integer(code.get(), keep[1])
+                                  : text.field(code.get(), keep[1])) < 0) {
+        return nullptr;
+    }
+    text.lit("m");
+    return text.build().release();
+}
+
+PyObject* color_code_impl(Function& self, PyObject* const* args)
+{
+    return color_code(*self.state, args[0], args[1] == Py_True);
+}
+
+// ---------------------------------------------------------------------------
+// fg_code(color), bg_code(color)
+
+extern const FunctionDef color_code_def;
+
+[[gnu::cold]] PyObject* raise_not_str(PyObject* result)
+{
+    Ref name = Ref::steal(PyType_GetName(Py_TYPE(result)));
+    if (name) {
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200U", "str", name.get());
+    }
+    Py_DECREF(result);
+    return nullptr;
+}
+
+PyObject* layer_code(const ModuleState& st, PyObject* color, bool foreground)
+{
+    Ref fn = global(st, s__color_code);
+    if (!fn) {
+        return nullptr;
+    }
+    PyObject* result;
+    if (fn.get() == g_orig.color_code) {
+        result = color_code(st, color, foreground);
+        if (result == nullptr) {
+            add_traceback(st, color_code_def);
+        }
+    } else {
+        PyObject* args[] = {color, foreground ? Py_True : Py_False};
+        result = PyObject_Vectorcall(fn.get(), args, 1, g_orig.foreground_kwnames);
+    }
+    if (result == nullptr || PyUnicode_CheckExact(result) || result == Py_None) {
+        return result;
+    }
+    return raise_not_str(result);
+}
+
+PyObject* fg_code(Function& self, PyObject* const* args) { return layer_code(*self.state, args[0], true); }
+PyObject* bg_code(Function& self, PyObject* const* args) { return layer_code(*self.state, args[0], false); }
+
+// ---------------------------------------------------------------------------
+// The functions as data
+
+constexpr const char* kColorSpec = "str | int | Tuple[int, int, int]";
+constexpr Param kColorParam[] = {{"color", Kind::Any, false, false, kColorSpec}};
+constexpr Param kHexParam[] = {{"color", Kind::ExactStr, false, false, "str"}};
+constexpr Param kRgbParams[] = {
+    {"r", Kind::Int, false, false, "int"},
+    {"g", Kind::Int, false, false, "int"},
+    {"b", Kind::Int, false, false, "int"},
+};
+constexpr Param kColorCodeParams[] = {
+    {"color", Kind::Any, false, false, kColorSpec},
+    {"foreground", Kind::Truth, true, false, "bool"},
+};
+constexpr const char* kParseHexLocals[] = {"h"};
+constexpr const char* kColorCodeLocals[] = {"r", "g", "b", "name", "code"};
+
+const FunctionDef parse_hex_def{
+    .name = "parse_hex",
+    .qualname = nullptr,
+    .params = kHexParam,
+    .returns = "Tuple[int, int, int]",
+    .doc = "将十六进制颜色字符串解析为 (R, G, B) 元组。\n\n    支持 #RGB 和 #RRGGBB 格式。\n    ",
+    .impl = parse_hex,
+    .locals = kParseHexLocals,
+    .freevars = {},
+    .cellvars = {},
+    .line = 57,
+};
+
+const FunctionDef rgb_to_ansi256_def{
+    .name = "rgb_to_ansi256",
+    .qualname = nullptr,
+    .params = kRgbParams,
+    .returns = "int",
+    .doc = "将 RGB 值近似映射到 256 色调色板索引。",
+    .impl = rgb_to_ansi256,
+    .locals = {},
+    .freevars = {},
+    .cellvars = {},
+    .line = 73,
+};
+
+const FunctionDef fg_code_def{
+    .name = "fg_code",
+    .qualname = nullptr,
+    .params = kColorParam,
+    .returns = "str",
+    .doc = "生成前景色 ANSI 转义序列。\n\n    参数:\n"
+           "        color: 颜色名称 (如 'red')、十六进制字符串 (如 '#ff0000')、\n"
+           "               256 色索引 (0-255)、或 RGB 元组 (r, g, b)。\n    ",
+    .impl = fg_code,
+    .locals = {},
+    .freevars = {},
+    .cellvars = {},
+    .line = 88,
+};
+
+const FunctionDef bg_code_def{
+    .name = "bg_code",
+    .qualname = nullptr,
+    .params = kColorParam,
+    .returns = "str",
+    .doc = "生成背景色 ANSI 转义序列。",
+    .impl = bg_code,
+    .locals = {},
+    .freevars = {},
+    .cellvars = {},
+    .line = 98,
+};
+
+const FunctionDef color_code_def{
+    .name = "_color_code",
+    .qualname = nullptr,
+    .params = kColorCodeParams,
+    .returns = "str",
+    .doc = "统一的颜色码生成逻辑。",
+    .impl = color_code_impl,
+    .locals = kColorCodeLocals,
+    .freevars = {},
+    .cellvars = {},
+    .line = 103,
+};
+
+const FunctionDef validate_rgb_def{
+    .name = "_validate_rgb",
+    .qualname = nullptr,
+    .params = kRgbParams,
+    .returns = "None",
+    .doc = nullptr,
+    .impl = validate_rgb,
+    .locals = {},
+    .freevars = {},
+    .cellvars = {},
+    .line = 140,
+};
+
+// ---------------------------------------------------------------------------
+// The module body
+
+Ref reset_sequence(Module& m, const char* tail)
+{
+    Ref esc = m.get(s_ESC);
+    if (!esc) {
+        return esc;
+    }
+    Text text;
+    Ref keep;
+    if (text.field(esc.get(), keep) < 0) {
+        return {};
+    }
+    text.ascii(tail, 3);
+    return text.build();
+}
+
+Ref named_colors()
+{
+    Ref table = Ref::steal(PyDict_New());
+    for (const NamedColor& c : kNamedColors) {
+        Ref code = Ref::steal(PyLong_FromLong(c.code));
+        if (!table || !code || PyDict_SetItemString(table.get(), c.name, code.get()) < 0) {
+            return {};
+        }
+    }
+    return table;
+}
+
+Ref color_aliases()
+{
+    Ref table = Ref::steal(PyDict_New());
+    for (const Alias& a : kAliases) {
+        Ref target = Ref::steal(PyUnicode_InternFromString(a.target));
+        if (!table || !target || PyDict_SetItemString(table.get(), a.alias, target.get()) < 0) {
+            return {};
+        }
+    }
+    return table;
+}
+
+Ref compile(Module& m, PyObject* pattern)
+{
+    Ref re = m.get(s_re);
+    Ref compile = re ? attr(re.get(), s_compile) : Ref();
+    return compile ? call(compile.get(), pattern) : Ref();
+}
+
+// Keeps the object now bound to name as the original of a shortcut.
+int remember(Module& m, PyObject* name, PyObject*& slot)
+{
+    Ref value = m.get(name);
+    if (!value) {
+        return -1;
+    }
+    Py_XSETREF(slot, value.release());
+    return 0;
+}
+
+int body(Module& m)
+{
+    PyObject* const typing_names[] = {s_Optional, s_Tuple};
+    if (m.import(s_re) < 0 ||
+        m.from_import(s_typing, typing_names) < 0 ||
+        m.set(s_ESC, Ref::borrow(s_escape)) < 0 ||
+        m.set(s_RESET_FG, reset_sequence(m, "39m")) < 0 ||
+        m.set(s_RESET_BG, reset_sequence(m, "49m")) < 0 ||
+        m.set(s_NAMED_COLORS, named_colors()) < 0 ||
+        m.set(s_COLOR_ALIASES, color_aliases()) < 0 ||
+        m.set(s__HEX_RE, compile(m, s_hex_pattern)) < 0 ||
+        m.set(s__SHORT_HEX_RE, compile(m, s_short_hex_pattern)) < 0 ||
+        m.def(parse_hex_def) < 0 ||
+        m.def(rgb_to_ansi256_def) < 0 ||
+        m.def(fg_code_def) < 0 ||
+        m.def(bg_code_def) < 0 ||
+        m.def(color_code_def) < 0 ||
+        m.def(validate_rgb_def) < 0) {
+        return -1;
+    }
+    if (g_orig.foreground_kwnames == nullptr &&
+        (g_orig.foreground_kwnames = PyTuple_Pack(1, s_foreground.get())) == nullptr) {
+        return -1;
+    }
+    return remember(m, s__HEX_RE, g_orig.hex_re) < 0 ||
+                   remember(m, s__SHORT_HEX_RE, g_orig.short_hex_re) < 0 ||
+                   remember(m, s_parse_hex, g_orig.parse_hex) < 0 ||
+                   remember(m, s__validate_rgb, g_orig.validate_rgb) < 0 ||
+                   remember(m, s__color_code, g_orig.color_code) < 0
+               ? -1
+               : 0;
+}
+
+constexpr const char* kBuiltins[] = {"round"};
+
+const ModuleSpec kSpec{
+    .short_name = "colors",
+    .full_name = "tintara.colors",
+    .file_name = "tintara/colors.py",
+    .doc = "ANSI 颜色码定义与转换工具。\n\n支持:\n- 4/8 色基本颜色 (标准 + 高亮)\n- 256 色扩展调色板\n"
+           "- 24 位真 RGB 色彩\n",
+    .body = body,
+    .builtins = kBuiltins,
+};
+
+}  // namespace
+}  // namespace tintara::colors
+
+PyMODINIT_FUNC PyInit_colors()
+{
+    return tintara::module_init(tintara::colors::kSpec, tintara::colors::g_state);
+}

@@ -1,0 +1,153 @@
+// tintara.styles: text styles and their on and off sequences.
+#include "frame/frame.hpp"
+
+namespace tintara::styles {
+namespace {
+
+ModuleState g_state;
+
+Str s_ESC{"ESC"};
+Str s_RESET_ALL{"RESET_ALL"};
+Str s_STYLES{"STYLES"};
+Str s_escape{"\x1b["};
+Str s_comma{", "};
+
+struct Style {
+    const char* name;
+    long on;
+    long off;
+};
+constexpr Style kStyles[] = {
+    {"bold", 1, 22},       {"dim", 2, 22},     {"italic", 3, 23},         {"underline", 4, 24},
+    {"blink", 5, 25},      {"blink_fast", 6, 25}, {"reverse", 7, 27},     {"hidden", 8, 28},
+    {"strikethrough", 9, 29}, {"strike", 9, 29}, {"conceal", 8, 28},       {"overline", 53, 55},
+};
+
+// ", ".join(sorted(set(table)))
+[[gnu::cold]] PyObject* raise_unknown_style(const ModuleState& st, PyObject* name)
+{
+    Ref table = global(st, s_STYLES);
+    Ref names = table ? Ref::steal(PySet_New(table.get())) : Ref();
+    Ref listed = names ? Ref::steal(PySequence_List(names.get())) : Ref();
+    if (!listed || PyList_Sort(listed.get()) < 0) {
+        return nullptr;
+    }
+    Ref joined = Ref::steal(PyUnicode_Join(s_comma, listed.get()));
+    if (joined) {
+        PyErr_Format(PyExc_ValueError, "%s%R%s%U", "未知样式: ", name, "。可用: ", joined.get());
+    }
+    return nullptr;
+}
+
+// ESC + STYLES[name][which] + "m"
+PyObject* style_sequence(const ModuleState& st, PyObject* name, int which)
+{
+    Ref table = global(st, s_STYLES);
+    if (!table) {
+        return nullptr;
+    }
+    int known = PySequence_Contains(table.get(), name);
+    if (known <= 0) {
+        return known < 0 ? nullptr : raise_unknown_style(st, name);
+    }
+    table = global(st, s_STYLES);
+    Ref entry = table ? Ref::steal(PyObject_GetItem(table.get(), name)) : Ref();
+    Ref codes[2];
+    if (!entry || unpack(entry.get(), codes, 2) < 0) {
+        return nullptr;
+    }
+    Ref esc = global(st, s_ESC);
+    if (!esc) {
+        return nullptr;
+    }
+    Text text;
+    Ref keep[2];
+    if (text.field(esc.get(), keep[0]) < 0 || text.field(codes[which].get(), keep[1]) < 0) {
+        return nullptr;
+    }
+    text.lit("m");
+    return text.build().release();
+}
+
+PyObject* style_on(Function& self, PyObject* const* args) { return style_sequence(*self.state, args[0], 0); }
+PyObject* style_off(Function& self, PyObject* const* args) { return style_sequence(*self.state, args[0], 1); }
+
+constexpr Param kNameParam[] = {{"name", Kind::ExactStr, false, false, "str"}};
+
+const FunctionDef style_on_def{
+    .name = "style_on",
+    .qualname = nullptr,
+    .params = kNameParam,
+    .returns = "str",
+    .doc = "获取样式开启转义序列。",
+    .impl = style_on,
+    .locals = {},
+    .freevars = {},
+    .cellvars = {},
+    .line = 26,
+};
+
+const FunctionDef style_off_def{
+    .name = "style_off",
+    .qualname = nullptr,
+    .params = kNameParam,
+    .returns = "str",
+    .doc = "获取样式关闭转义序列。",
+    .impl = style_off,
+    .locals = {},
+    .freevars = {},
+    .cellvars = {},
+    .line = 34,
+};
+
+Ref reset_all(Module& m)
+{
+    Ref esc = m.get(s_ESC);
+    Text text;
+    Ref keep;
+    if (!esc || text.field(esc.get(), keep) < 0) {
+        return {};
+    }
+    text.lit("0m");
+    return text.build();
+}
+
+Ref style_table()
+{
+    Ref table = Ref::steal(PyDict_New());
+    for (const Style& s : kStyles) {
+        Ref codes = Ref::steal(Py_BuildValue("(ll)", s.on, s.off));
+        if (!table || !codes || PyDict_SetItemString(table.get(), s.name, codes.get()) < 0) {
+            return {};
+        }
+    }
+    return table;
+}
+
+int body(Module& m)
+{
+    return m.set(s_ESC, Ref::borrow(s_escape)) < 0 ||
+                   m.set(s_RESET_ALL, reset_all(m)) < 0 ||
+                   m.set(s_STYLES, style_table()) < 0 ||
+                   m.def(style_on_def) < 0 ||
+                   m.def(style_off_def) < 0
+               ? -1
+               : 0;
+}
+
+const ModuleSpec kSpec{
+    .short_name = "styles",
+    .full_name = "tintara.styles",
+    .file_name = "tintara/styles.py",
+    .doc = "ANSI 文本样式定义。\n\n支持: 粗体、暗色、斜体、下划线、闪烁、反显、隐藏、删除线等。\n",
+    .body = body,
+    .builtins = {},
+};
+
+}  // namespace
+}  // namespace tintara::styles
+
+PyMODINIT_FUNC PyInit_styles()
+{
+    return tintara::module_init(tintara::styles::kSpec, tintara::styles::g_state);
+}
