@@ -174,26 +174,29 @@ void raise_incorrect_type(const char* param, PyTypeObject* expected, PyObject* o
 
 // ---------------------------------------------------------------------------
 
-void Text::add(Piece p) noexcept
+namespace {
+constexpr std::array<Text::ByteText, 256> make_byte_text()
 {
-    if (count_ == kMaxPieces || p.len > PY_SSIZE_T_MAX - length_) {
-        overflow_ = true;
-        return;
+    std::array<Text::ByteText, 256> table{};
+    for (int v = 0; v < 256; ++v) {
+        const int n = v >= 100 ? 3 : v >= 10 ? 2 : 1;
+        table[static_cast<size_t>(v)].len = n;
+        for (int i = n - 1, x = v; i >= 0; --i, x /= 10) {
+            table[static_cast<size_t>(v)].text[i] = static_cast<char>('0' + x % 10);
+        }
     }
-    pieces_[count_++] = p;
-    length_ += p.len;
+    return table;
 }
+}  // namespace
 
-void Text::str(PyObject* s) noexcept
-{
-    all_ascii_ = all_ascii_ && PyUnicode_IS_ASCII(s);
-    add({s, nullptr, PyUnicode_GET_LENGTH(s)});
-}
-
-void Text::ascii(const char* s, Py_ssize_t n) noexcept { add({nullptr, s, n}); }
+const std::array<Text::ByteText, 256> Text::kByteText = make_byte_text();
 
 void Text::number(long long v) noexcept
 {
+    if (v >= 0 && v < 256) {
+        byte(static_cast<unsigned>(v));
+        return;
+    }
     char buf[24];
     int n = 0;
     unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v)

@@ -1,8 +1,10 @@
 // tintara.colors: colour names, hex parsing, 256-colour approximation and
 // the foreground and background escape sequences.
 #include "frame/frame.hpp"
+#include "frame/watch.hpp"
 
 #include <cmath>
+#include <cstring>
 
 namespace tintara::colors {
 namespace {
@@ -86,6 +88,99 @@ struct Originals {
 };
 Originals g_orig;
 
+// What holds while the watched dicts (the module namespace and the two
+// tables) stay as they were when the flags were last worked out.  Under
+// these conditions a sequence depends only on its argument, so the ones
+// already made are handed out again.
+struct Shortcuts {
+    uint64_t generation = 0;
+    PyObject* esc = nullptr;    // ESC, when it is an exact str
+    bool color_code = false;    // _color_code is the module's own
+    bool validate_rgb = false;  // _validate_rgb is the module's own
+    bool hex_re = false;        // _HEX_RE is the pattern made at import
+    bool short_hex_re = false;  // _SHORT_HEX_RE too
+    bool parse_hex = false;     // parse_hex is the module's own
+    bool names = false;         // both tables plain dicts of plain strs and ints
+    PyObject* results[2] = {};  // per layer (0: background): str spec -> sequence
+    PyObject* indexes[2][256] = {};
+};
+Shortcuts g_short;
+
+constexpr Py_ssize_t kMaxCachedResults = 4096;
+
+// The object name is bound to in the module namespace itself, or null.
+PyObject* bound(const ModuleState& st, PyObject* name)
+{
+    PyObject* value = nullptr;
+    if (PyDict_GetItemRef(st.dict, name, &value) < 0) {
+        PyErr_Clear();
+    }
+    Py_XDECREF(value);  // the namespace keeps it; compared, never used
+    return value;
+}
+
+// A plain dict whose keys are exact strs and values of exactly value_type.
+bool plain_table(PyObject* table, PyTypeObject* value_type)
+{
+    if (table == nullptr || !PyDict_CheckExact(table)) {
+        return false;
+    }
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    while (PyDict_Next(table, &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key) || Py_TYPE(value) != value_type) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void forget_results(Shortcuts& sc)
+{
+    for (int layer = 0; layer < 2; ++layer) {
+        if (sc.results[layer] != nullptr) {
+            PyDict_Clear(sc.results[layer]);
+        }
+        for (PyObject*& index : sc.indexes[layer]) {
+            Py_CLEAR(index);
+        }
+    }
+    Py_CLEAR(sc.esc);
+}
+
+const Shortcuts& shortcuts(const ModuleState& st)
+{
+    Shortcuts& sc = g_short;
+    if (sc.generation == Watch::generation()) {
+        return sc;
+    }
+    forget_results(sc);
+    sc.color_code = sc.validate_rgb = sc.hex_re = sc.short_hex_re = sc.parse_hex = sc.names = false;
+    sc.generation = Watch::generation();
+    for (PyObject*& results : sc.results) {
+        if (results == nullptr && (results = PyDict_New()) == nullptr) {
+            PyErr_Clear();
+            return sc;
+        }
+    }
+    if (!Watch::watch(st.dict)) {
+        return sc;
+    }
+    PyObject* esc = bound(st, s_ESC);
+    sc.esc = esc != nullptr && PyUnicode_CheckExact(esc) ? Py_NewRef(esc) : nullptr;
+    sc.color_code = bound(st, s__color_code) == g_orig.color_code;
+    sc.validate_rgb = bound(st, s__validate_rgb) == g_orig.validate_rgb;
+    sc.hex_re = bound(st, s__HEX_RE) == g_orig.hex_re;
+    sc.short_hex_re = bound(st, s__SHORT_HEX_RE) == g_orig.short_hex_re;
+    sc.parse_hex = bound(st, s_parse_hex) == g_orig.parse_hex;
+    PyObject* named = bound(st, s_NAMED_COLORS);
+    PyObject* aliases = bound(st, s_COLOR_ALIASES);
+    sc.names = plain_table(named, &PyLong_Type) && plain_table(aliases, &PyUnicode_Type) &&
+               Watch::watch(named) && Watch::watch(aliases);
+    return sc;
+}
+
 // ---------------------------------------------------------------------------
 // Shared pieces
 
@@ -123,12 +218,15 @@ bool scan_hex(PyObject* s, int digits, long out[3])
 
 Ref triple(const long rgb[3])
 {
-    Ref items[3] = {Ref::steal(PyLong_FromLong(rgb[0])), Ref::steal(PyLong_FromLong(rgb[1])),
-                    Ref::steal(PyLong_FromLong(rgb[2]))};
-    if (!items[0] || !items[1] || !items[2]) {
-        return {};
+    Ref result = Ref::steal(PyTuple_New(3));
+    for (Py_ssize_t i = 0; result && i < 3; ++i) {
+        PyObject* item = PyLong_FromLong(rgb[i]);
+        if (item == nullptr) {
+            return {};
+        }
+        PyTuple_SET_ITEM(result.get(), i, item);
     }
-    return Ref::steal(PyTuple_Pack(3, items[0].get(), items[1].get(), items[2].get()));
+    return result;
 }
 
 // An exact int already known to lie in 0..255, or -1.
@@ -140,6 +238,13 @@ long small_component(PyObject* v)
     int overflow = 0;
     long x = PyLong_AsLongAndOverflow(v, &overflow);
     return overflow == 0 && x >= 0 && x <= 255 ? x : -1;
+}
+
+// The current ESC.
+Ref current_esc(const ModuleState& st)
+{
+    PyObject* esc = shortcuts(st).esc;
+    return esc != nullptr ? Ref::borrow(esc) : global(st, s_ESC);
 }
 
 // ESC + layer + ";2;" + r + ";" + g + ";" + b + "m".  Each component is
@@ -154,7 +259,7 @@ PyObject* rgb_sequence(const ModuleState& st, const char* layer, Ref (&rgb)[3])
             return nullptr;
         }
     }
-    Ref esc = global(st, s_ESC);
+    Ref esc = current_esc(st);
     if (!esc) {
         return nullptr;
     }
@@ -175,6 +280,53 @@ PyObject* rgb_sequence(const ModuleState& st, const char* layer, Ref (&rgb)[3])
     }
     text.lit("m");
     return text.build().release();
+}
+
+// ESC + "38;2;" or "48;2;" + r;g;b + "m" for an ASCII ESC and components
+// in 0..255, written straight into the result.
+PyObject* rgb_sequence_direct(PyObject* esc, bool foreground, const long rgb[3])
+{
+    if (!PyUnicode_IS_ASCII(esc)) {
+        Text text;
+        text.str(esc);
+        text.ascii(foreground ? "38;2;" : "48;2;", 5);
+        for (int i = 0; i < 3; ++i) {
+            if (i != 0) {
+                text.lit(";");
+            }
+            text.byte(static_cast<unsigned>(rgb[i]));
+        }
+        text.lit("m");
+        return text.build().release();
+    }
+    char digits[12];
+    int n = 0;
+    for (int i = 0; i < 3; ++i) {
+        long v = rgb[i];
+        if (v >= 100) {
+            digits[n++] = static_cast<char>('0' + v / 100);
+        }
+        if (v >= 10) {
+            digits[n++] = static_cast<char>('0' + v / 10 % 10);
+        }
+        digits[n++] = static_cast<char>('0' + v % 10);
+        digits[n++] = i < 2 ? ';' : 'm';
+    }
+    const Py_ssize_t esc_len = PyUnicode_GET_LENGTH(esc);
+    if (esc_len > PY_SSIZE_T_MAX - 5 - n) {
+        PyErr_SetString(PyExc_OverflowError, "join() result is too long for a Python string");
+        return nullptr;
+    }
+    PyObject* result = PyUnicode_New(esc_len + 5 + n, 127);
+    if (result == nullptr) {
+        return nullptr;
+    }
+    auto* out = static_cast<char*>(PyUnicode_DATA(result));
+    std::memcpy(out, PyUnicode_DATA(esc), static_cast<size_t>(esc_len));
+    out += esc_len;
+    std::memcpy(out, foreground ? "38;2;" : "48;2;", 5);
+    std::memcpy(out + 5, digits, static_cast<size_t>(n));
+    return result;
 }
 
 // name.lower().replace("-", "_").replace(" ", "_"), done in place for an
@@ -306,8 +458,12 @@ Ref hex_digits_generic(PyObject* match, bool long_form)
 // Tries one pattern; returns the triple, an empty Ref with no exception for
 // "no match", or an empty Ref with an exception.
 Ref try_pattern(const ModuleState& st, PyObject* name, PyObject* original, PyObject* color,
-                bool long_form)
+                bool long_form, bool is_original)
 {
+    if (is_original) {
+        long rgb[3];
+        return scan_hex(color, long_form ? 6 : 3, rgb) ? triple(rgb) : Ref();
+    }
     Ref pattern = global(st, name);
     if (!pattern) {
         return {};
@@ -328,9 +484,10 @@ PyObject* parse_hex(Function& self, PyObject* const* args)
 {
     PyObject* color = args[0];
     const ModuleState& st = *self.state;
-    Ref rgb = try_pattern(st, s__HEX_RE, g_orig.hex_re, color, true);
+    const Shortcuts& sc = shortcuts(st);
+    Ref rgb = try_pattern(st, s__HEX_RE, g_orig.hex_re, color, true, sc.hex_re);
     if (!rgb && !PyErr_Occurred()) {
-        rgb = try_pattern(st, s__SHORT_HEX_RE, g_orig.short_hex_re, color, false);
+        rgb = try_pattern(st, s__SHORT_HEX_RE, g_orig.short_hex_re, color, false, sc.short_hex_re);
     }
     if (!rgb && !PyErr_Occurred()) {
         PyErr_Format(PyExc_ValueError, "%s%R%s", "无法解析十六进制颜色: ", color,
@@ -372,6 +529,23 @@ long clamp_component(PyObject* v)
 // round() of a double: to nearest, ties to even.
 long round_half_even(double x) { return static_cast<long>(std::nearbyint(x)); }
 
+// For each component value: its grey index (when all three are equal) and
+// its level in the 6x6x6 cube, worked out once with the same double
+// arithmetic.
+struct Palette {
+    unsigned char grey[256];
+    unsigned char level[256];
+    Palette()
+    {
+        for (int c = 0; c < 256; ++c) {
+            grey[c] = static_cast<unsigned char>(
+                c < 8 ? 16 : c > 248 ? 231 : round_half_even((static_cast<double>(c - 8) / 247.0) * 24.0) + 232);
+            level[c] = static_cast<unsigned char>(round_half_even((static_cast<double>(c) / 255.0) * 5.0));
+        }
+    }
+};
+const Palette kPalette;
+
 PyObject* rgb_to_ansi256(Function&, PyObject* const* args)
 {
     // Components outside 0..255 are clamped first, so the result is always
@@ -379,20 +553,10 @@ PyObject* rgb_to_ansi256(Function&, PyObject* const* args)
     const long r = clamp_component(args[0]);
     const long g = clamp_component(args[1]);
     const long b = clamp_component(args[2]);
-    long index;
     if (r == g && g == b) {
-        if (r < 8) {
-            index = 16;
-        } else if (r > 248) {
-            index = 231;
-        } else {
-            index = round_half_even((static_cast<double>(r - 8) / 247.0) * 24.0) + 232;
-        }
-    } else {
-        auto level = [](long c) { return round_half_even((static_cast<double>(c) / 255.0) * 5.0); };
-        index = 16 + 36 * level(r) + 6 * level(g) + level(b);
+        return PyLong_FromLong(kPalette.grey[r]);
     }
-    return PyLong_FromLong(index);
+    return PyLong_FromLong(16 + 36 * kPalette.level[r] + 6 * kPalette.level[g] + kPalette.level[b]);
 }
 
 // ---------------------------------------------------------------------------
@@ -407,7 +571,8 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
         if (unpack(color, rgb, 3) < 0) {
             return nullptr;
         }
-        Ref validate = global(st, s__validate_rgb);
+        Ref validate = shortcuts(st).validate_rgb ? Ref::borrow(g_orig.validate_rgb)
+                                                  : global(st, s__validate_rgb);
         if (!validate) {
             return nullptr;
         }
@@ -433,7 +598,7 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
             PyErr_Format(PyExc_ValueError, "%s%S", "256 色索引须在 0-255 范围内，收到: ", color);
             return nullptr;
         }
-        Ref esc = global(st, s_ESC);
+        Ref esc = current_esc(st);
         if (!esc) {
             return nullptr;
         }
@@ -471,21 +636,19 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
     }
 
     if (is_hex) {
-        Ref parse = global(st, s_parse_hex);
-        if (!parse) {
-            return nullptr;
-        }
+        // The module's own parse_hex with its own patterns: parse here.
+        const Shortcuts& sc = shortcuts(st);
         Ref rgb[3];
         long fast[3];
-        Ref hex_re;
-        if (parse.get() == g_orig.parse_hex && PyUnicode_CheckExact(color) &&
-            scan_hex(color, 6, fast) && (hex_re = global(st, s__HEX_RE)).get() == g_orig.hex_re) {
+        if (sc.parse_hex && sc.hex_re && PyUnicode_CheckExact(color) &&
+            (scan_hex(color, 6, fast) || (sc.short_hex_re && scan_hex(color, 3, fast)))) {
             for (int i = 0; i < 3; ++i) {
                 rgb[i] = Ref::steal(PyLong_FromLong(fast[i]));
             }
         } else {
-            PyErr_Clear();  // a missing _HEX_RE is parse_hex's to report
-            Ref parsed = Ref::steal(PyObject_Vectorcall(parse.get(), &color, 1, nullptr));
+            Ref parse = global(st, s_parse_hex);
+            Ref parsed = parse ? Ref::steal(PyObject_Vectorcall(parse.get(), &color, 1, nullptr))
+                               : Ref();
             if (!parsed || unpack(parsed.get(), rgb, 3) < 0) {
                 return nullptr;
             }
@@ -531,7 +694,7 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
     if (!code) {
         return nullptr;
     }
-    Ref esc = global(st, s_ESC);
+    Ref esc = current_esc(st);
     if (!esc) {
         return nullptr;
     }
@@ -570,13 +733,74 @@ extern const FunctionDef color_code_def;
     return nullptr;
 }
 
+// A sequence made earlier for the same argument, or null.
+PyObject* made_before(const Shortcuts& sc, PyObject* color, bool foreground)
+{
+    if (PyUnicode_CheckExact(color)) {
+        PyObject* result = nullptr;
+        if (PyDict_GetItemRef(sc.results[foreground], color, &result) < 0) {
+            PyErr_Clear();
+        }
+        return result;
+    }
+    long index = small_component(color);
+    return index >= 0 ? Py_XNewRef(sc.indexes[foreground][index]) : nullptr;
+}
+
+// Keeps result for next time, when nothing it was made from can change
+// without the watched dicts changing too.
+void keep_result(Shortcuts& sc, uint64_t generation, PyObject* color, bool foreground,
+                 PyObject* result)
+{
+    if (sc.generation != generation || Watch::generation() != generation ||
+        !PyUnicode_CheckExact(result)) {
+        return;
+    }
+    if (PyUnicode_CheckExact(color)) {
+        const bool hex = PyUnicode_GET_LENGTH(color) > 0 && PyUnicode_READ_CHAR(color, 0) == '#';
+        PyObject* results = sc.results[foreground];
+        if ((hex ? sc.parse_hex && sc.hex_re && sc.short_hex_re : sc.names) &&
+            PyDict_GET_SIZE(results) < kMaxCachedResults && PyDict_SetItem(results, color, result) < 0) {
+            PyErr_Clear();
+        }
+        return;
+    }
+    long index = small_component(color);
+    if (index >= 0) {
+        Py_XSETREF(sc.indexes[foreground][index], Py_NewRef(result));
+    }
+}
+
 PyObject* layer_code(const ModuleState& st, PyObject* color, bool foreground)
 {
+    const Shortcuts& sc = shortcuts(st);
+    PyObject* result;
+    if (sc.color_code && sc.esc != nullptr) {
+        if ((result = made_before(sc, color, foreground)) != nullptr) {
+            return result;
+        }
+        // Three plain ints in range, which the module's own validator
+        // accepts silently.
+        long rgb[3];
+        if (sc.validate_rgb && PyTuple_CheckExact(color) && PyTuple_GET_SIZE(color) == 3 &&
+            (rgb[0] = small_component(PyTuple_GET_ITEM(color, 0))) >= 0 &&
+            (rgb[1] = small_component(PyTuple_GET_ITEM(color, 1))) >= 0 &&
+            (rgb[2] = small_component(PyTuple_GET_ITEM(color, 2))) >= 0) {
+            return rgb_sequence_direct(sc.esc, foreground, rgb);
+        }
+        const uint64_t generation = sc.generation;
+        result = color_code(st, color, foreground);
+        if (result == nullptr) {
+            add_traceback(st, color_code_def);
+            return nullptr;
+        }
+        keep_result(g_short, generation, color, foreground, result);
+        return result;
+    }
     Ref fn = global(st, s__color_code);
     if (!fn) {
         return nullptr;
     }
-    PyObject* result;
     if (fn.get() == g_orig.color_code) {
         result = color_code(st, color, foreground);
         if (result == nullptr) {

@@ -1,5 +1,6 @@
 // tintara.styles: text styles and their on and off sequences.
 #include "frame/frame.hpp"
+#include "frame/watch.hpp"
 
 namespace tintara::styles {
 namespace {
@@ -39,6 +40,85 @@ constexpr Style kStyles[] = {
     return nullptr;
 }
 
+// While the module namespace and STYLES are unchanged, and STYLES is a
+// plain dict of plain (int, int) pairs and ESC a plain str, a sequence
+// depends only on the name: the ones made are handed out again.
+struct Shortcuts {
+    uint64_t generation = 0;
+    bool usable = false;
+    PyObject* results[2] = {};  // on, off: name -> sequence
+};
+Shortcuts g_short;
+
+bool plain_styles(PyObject* table)
+{
+    if (table == nullptr || !PyDict_CheckExact(table)) {
+        return false;
+    }
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    while (PyDict_Next(table, &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key) || !PyTuple_CheckExact(value) || PyTuple_GET_SIZE(value) != 2 ||
+            !PyLong_CheckExact(PyTuple_GET_ITEM(value, 0)) || !PyLong_CheckExact(PyTuple_GET_ITEM(value, 1))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Shortcuts& shortcuts(const ModuleState& st)
+{
+    Shortcuts& sc = g_short;
+    if (sc.generation == Watch::generation()) {
+        return sc;
+    }
+    sc.generation = Watch::generation();
+    sc.usable = false;
+    for (PyObject*& results : sc.results) {
+        if (results != nullptr) {
+            PyDict_Clear(results);
+        } else if ((results = PyDict_New()) == nullptr) {
+            PyErr_Clear();
+            return sc;
+        }
+    }
+    PyObject* table = nullptr;
+    PyObject* esc = nullptr;
+    if (PyDict_GetItemRef(st.dict, s_STYLES, &table) < 0 || PyDict_GetItemRef(st.dict, s_ESC, &esc) < 0) {
+        PyErr_Clear();
+    }
+    sc.usable = esc != nullptr && PyUnicode_CheckExact(esc) && plain_styles(table) &&
+                Watch::watch(st.dict) && Watch::watch(table);
+    Py_XDECREF(table);
+    Py_XDECREF(esc);
+    return sc;
+}
+
+PyObject* style_sequence(const ModuleState& st, PyObject* name, int which);
+
+// style_sequence, remembering what it made while that is exact.
+PyObject* cached_sequence(const ModuleState& st, PyObject* name, int which)
+{
+    Shortcuts& sc = shortcuts(st);
+    PyObject* result = nullptr;
+    if (sc.usable) {
+        if (PyDict_GetItemRef(sc.results[which], name, &result) != 0) {
+            PyErr_Clear();
+            if (result != nullptr) {
+                return result;
+            }
+        }
+    }
+    const uint64_t generation = sc.generation;
+    result = style_sequence(st, name, which);
+    if (result != nullptr && sc.usable && Watch::generation() == generation &&
+        sc.generation == generation && PyDict_SetItem(sc.results[which], name, result) < 0) {
+        PyErr_Clear();
+    }
+    return result;
+}
+
 // ESC + STYLES[name][which] + "m"
 PyObject* style_sequence(const ModuleState& st, PyObject* name, int which)
 {
@@ -69,8 +149,8 @@ PyObject* style_sequence(const ModuleState& st, PyObject* name, int which)
     return text.build().release();
 }
 
-PyObject* style_on(Function& self, PyObject* const* args) { return style_sequence(*self.state, args[0], 0); }
-PyObject* style_off(Function& self, PyObject* const* args) { return style_sequence(*self.state, args[0], 1); }
+PyObject* style_on(Function& self, PyObject* const* args) { return cached_sequence(*self.state, args[0], 0); }
+PyObject* style_off(Function& self, PyObject* const* args) { return cached_sequence(*self.state, args[0], 1); }
 
 constexpr Param kNameParam[] = {{"name", Kind::ExactStr, false, false, "str"}};
 

@@ -1,0 +1,30 @@
+// Change tracking for the dicts a module's shortcuts depend on.
+//
+// A shortcut that is exact only while some dicts hold particular objects
+// (the module namespace still binds the objects made at import, a table is
+// still a plain dict of plain values) records Watch::generation() when it
+// checks its conditions, and checks them again once the generation moves.
+// Any change to any watched dict moves it.
+#pragma once
+
+#include "frame/ref.hpp"
+
+#include <cstdint>
+
+namespace tintara {
+
+class Watch {
+public:
+    [[nodiscard]] static uint64_t generation() noexcept { return generation_; }
+    // Watches dict (an exact dict).  False when the interpreter has no
+    // watcher left for us: then no shortcut may rely on it.  Never leaves
+    // an exception set.
+    static bool watch(PyObject* dict) noexcept;
+
+private:
+    static int on_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept;
+    static inline uint64_t generation_ = 1;
+    static inline int id_ = -2;  // -2: not asked yet, -1: none to be had
+};
+
+}  // namespace tintara

@@ -1,0 +1,47 @@
+"""Shared fixtures.
+
+Tests that take the ``colors``, ``detect`` or ``styles`` fixture run against
+every implementation: the extension modules and, where it exists, the
+pure-Python twin in ``tests/twin`` (each is the other's oracle).  Tests of
+behaviour only the extension has (argument-binding messages, traceback
+entries, function objects) import ``tintara.*`` directly.
+
+Tests that change a module's tables or constants do it through
+``monkeypatch`` so the change is undone afterwards: the extension modules
+are process-wide singletons.
+"""
+
+import importlib
+import importlib.util
+
+import pytest
+
+IMPLEMENTATIONS = ["ext", "twin"]
+
+
+def load(kind, name):
+    if kind == "ext":
+        return importlib.import_module(f"tintara.{name}")
+    if importlib.util.find_spec("twin") is None:
+        pytest.skip("no pure-Python twin")
+    return importlib.import_module(f"twin.{name}")
+
+
+@pytest.fixture(params=IMPLEMENTATIONS)
+def impl(request):
+    return request.param
+
+
+@pytest.fixture
+def colors(impl):
+    return load(impl, "colors")
+
+
+@pytest.fixture
+def detect(impl):
+    return load(impl, "detect")
+
+
+@pytest.fixture
+def styles(impl):
+    return load(impl, "styles")
