@@ -90,15 +90,15 @@ using Impl = PyObject* (*)(Function& self, PyObject* const* args);
 
 struct FunctionDef {
     const char* name;
-    const char* qualname;  // nullptr: same as name
-    std::span<const Param> params;
-    const char* returns;   // return annotation, nullptr: none
-    const char* doc;       // nullptr: __doc__ is None
+    const char* qualname = nullptr;  // nullptr: same as name
+    std::span<const Param> params = {};
+    const char* returns;             // return annotation, nullptr: none
+    const char* doc;                 // nullptr: __doc__ is None
     Impl impl;
-    std::span<const char* const> locals;    // further local names for __code__
-    std::span<const char* const> freevars;  // names read from the closure
-    std::span<const char* const> cellvars;  // names a nested function reads
-    int line;              // line of the traceback entries
+    std::span<const char* const> locals = {};    // further local names for __code__
+    std::span<const char* const> freevars = {};  // names read from the closure
+    std::span<const char* const> cellvars = {};  // names a nested function reads
+    int line;                        // line of the traceback entries
 
     // Made once at import.
     mutable PyObject* names[kMaxParams] = {};

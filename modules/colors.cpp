@@ -839,81 +839,59 @@ constexpr const char* kColorCodeLocals[] = {"r", "g", "b", "name", "code"};
 
 const FunctionDef parse_hex_def{
     .name = "parse_hex",
-    .qualname = nullptr,
     .params = kHexParam,
     .returns = "Tuple[int, int, int]",
     .doc = "将十六进制颜色字符串解析为 (R, G, B) 元组。\n\n    支持 #RGB 和 #RRGGBB 格式。\n    ",
     .impl = parse_hex,
     .locals = kParseHexLocals,
-    .freevars = {},
-    .cellvars = {},
     .line = 57,
 };
 
 const FunctionDef rgb_to_ansi256_def{
     .name = "rgb_to_ansi256",
-    .qualname = nullptr,
     .params = kRgbParams,
     .returns = "int",
     .doc = "将 RGB 值近似映射到 256 色调色板索引。",
     .impl = rgb_to_ansi256,
-    .locals = {},
-    .freevars = {},
-    .cellvars = {},
     .line = 73,
 };
 
 const FunctionDef fg_code_def{
     .name = "fg_code",
-    .qualname = nullptr,
     .params = kColorParam,
     .returns = "str",
     .doc = "生成前景色 ANSI 转义序列。\n\n    参数:\n"
            "        color: 颜色名称 (如 'red')、十六进制字符串 (如 '#ff0000')、\n"
            "               256 色索引 (0-255)、或 RGB 元组 (r, g, b)。\n    ",
     .impl = fg_code,
-    .locals = {},
-    .freevars = {},
-    .cellvars = {},
     .line = 88,
 };
 
 const FunctionDef bg_code_def{
     .name = "bg_code",
-    .qualname = nullptr,
     .params = kColorParam,
     .returns = "str",
     .doc = "生成背景色 ANSI 转义序列。",
     .impl = bg_code,
-    .locals = {},
-    .freevars = {},
-    .cellvars = {},
     .line = 98,
 };
 
 const FunctionDef color_code_def{
     .name = "_color_code",
-    .qualname = nullptr,
     .params = kColorCodeParams,
     .returns = "str",
     .doc = "统一的颜色码生成逻辑。",
     .impl = color_code_impl,
     .locals = kColorCodeLocals,
-    .freevars = {},
-    .cellvars = {},
     .line = 103,
 };
 
 const FunctionDef validate_rgb_def{
     .name = "_validate_rgb",
-    .qualname = nullptr,
     .params = kRgbParams,
     .returns = "None",
     .doc = nullptr,
     .impl = validate_rgb,
-    .locals = {},
-    .freevars = {},
-    .cellvars = {},
     .line = 140,
 };
 

@@ -636,22 +636,17 @@ constexpr const char* kClosureNames[] = {"ENABLE_VIRTUAL_TERMINAL_PROCESSING", "
 
 const FunctionDef has_windows_console_def{
     .name = "_has_windows_console",
-    .qualname = nullptr,
-    .params = {},
     .returns = "bool",
     .doc = "检测当前进程是否关联了真正的 Windows 控制台。\n\n"
            "    通过 ``GetConsoleMode`` 验证 stdout 句柄是控制台句柄（而非管道/文件）。\n"
            "    用于区分 IDE 终端窗口（有控制台）和 IDE 运行控制台（管道，无控制台）。\n    ",
     .impl = has_windows_console,
     .locals = kConsoleLocals,
-    .freevars = {},
-    .cellvars = {},
     .line = 26,
 };
 
 const FunctionDef detect_color_level_def{
     .name = "detect_color_level",
-    .qualname = nullptr,
     .params = kStreamParam,
     .returns = "ColorLevel",
     .doc = "检测终端的色彩支持级别。\n\n"
@@ -665,28 +660,20 @@ const FunctionDef detect_color_level_def{
            "    7. 其他有效 TERM → BASIC\n    ",
     .impl = detect_color_level,
     .locals = kDetectLocals,
-    .freevars = {},
-    .cellvars = {},
     .line = 52,
 };
 
 const FunctionDef supports_color_def{
     .name = "supports_color",
-    .qualname = nullptr,
     .params = kStreamParam,
     .returns = "bool",
     .doc = "快速判断终端是否支持颜色。",
     .impl = supports_color,
-    .locals = {},
-    .freevars = {},
-    .cellvars = {},
     .line = 113,
 };
 
 const FunctionDef enable_windows_vt_def{
     .name = "enable_windows_vt",
-    .qualname = nullptr,
-    .params = {},
     .returns = "bool",
     .doc = "在 Windows 上启用虚拟终端处理 (VT100 转义序列)。\n\n"
            "    使用 ``msvcrt.get_osfhandle`` 获取与 Python 文件对象关联的真实\n"
@@ -694,7 +681,6 @@ const FunctionDef enable_windows_vt_def{
            "    返回是否成功启用 VT 处理。\n    ",
     .impl = enable_windows_vt,
     .locals = kEnableLocals,
-    .freevars = {},
     .cellvars = kClosureNames,
     .line = 118,
 };
@@ -708,7 +694,6 @@ const FunctionDef try_enable_def{
     .impl = try_enable,
     .locals = kTryEnableLocals,
     .freevars = kClosureNames,
-    .cellvars = {},
     .line = 152,
 };
 

@@ -156,27 +156,19 @@ constexpr Param kNameParam[] = {{"name", Kind::ExactStr, false, false, "str"}};
 
 const FunctionDef style_on_def{
     .name = "style_on",
-    .qualname = nullptr,
     .params = kNameParam,
     .returns = "str",
     .doc = "获取样式开启转义序列。",
     .impl = style_on,
-    .locals = {},
-    .freevars = {},
-    .cellvars = {},
     .line = 26,
 };
 
 const FunctionDef style_off_def{
     .name = "style_off",
-    .qualname = nullptr,
     .params = kNameParam,
     .returns = "str",
     .doc = "获取样式关闭转义序列。",
     .impl = style_off,
-    .locals = {},
-    .freevars = {},
-    .cellvars = {},
     .line = 34,
 };
 
