@@ -7,7 +7,6 @@
 #include <frameobject.h>
 
 #include <cstddef>
-#include <new>
 
 namespace tintara {
 
@@ -165,18 +164,11 @@ int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObje
     return nullptr;
 }
 
-PyObject* run(Function& self, PyObject* const* args) noexcept
+// The frame is built without C++ exceptions (nothing below allocates with
+// new or uses the standard containers), so the logic is called directly.
+inline PyObject* run(Function& self, PyObject* const* args) noexcept
 {
-    PyObject* result;
-    try {
-        result = self.def->impl(self, args);
-    } catch (const std::bad_alloc&) {
-        result = PyErr_NoMemory();
-    } catch (...) {
-        PyErr_SetString(PyExc_SystemError, "unexpected C++ exception");
-        result = nullptr;
-    }
-    return result;
+    return self.def->impl(self, args);
 }
 
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
@@ -414,6 +406,13 @@ PyObject* get_code(PyObject* op, void*)
     return Py_NewRef(reinterpret_cast<Function*>(op)->def->code);
 }
 
+// The namespace the function's names are looked up in, as for Python
+// functions (typing.get_type_hints() evaluates the annotation texts there).
+PyObject* get_globals(PyObject* op, void*)
+{
+    return Py_NewRef(reinterpret_cast<Function*>(op)->state->dict);
+}
+
 PyObject* get_annotations(PyObject* op, void*)
 {
     auto* f = reinterpret_cast<Function*>(op);
@@ -449,6 +448,7 @@ PyGetSetDef function_getset[] = {
     {"__defaults__", get_defaults, nullptr, nullptr, nullptr},
     {"__kwdefaults__", get_kwdefaults, nullptr, nullptr, nullptr},
     {"__code__", get_code, nullptr, nullptr, nullptr},
+    {"__globals__", get_globals, nullptr, nullptr, nullptr},
     {"__annotations__", get_annotations, set_annotations, nullptr, nullptr},
     {"__dict__", PyObject_GenericGetDict, PyObject_GenericSetDict, nullptr, nullptr},
     {},

@@ -3,7 +3,6 @@
 #include "frame/frame.hpp"
 #include "frame/watch.hpp"
 
-#include <cmath>
 #include <cstring>
 
 namespace tintara::colors {
@@ -526,16 +525,24 @@ long clamp_component(PyObject* v)
     return x < 0 ? 0 : (x > 255 ? 255 : x);
 }
 
-// round() of a double: to nearest, ties to even.
-long round_half_even(double x) { return static_cast<long>(std::nearbyint(x)); }
+// round() of a non-negative double: to nearest, ties to even.
+constexpr long round_half_even(double x)
+{
+    auto whole = static_cast<long>(x);  // truncation is floor here
+    const double fraction = x - static_cast<double>(whole);
+    if (fraction > 0.5 || (fraction == 0.5 && (whole & 1) != 0)) {
+        ++whole;
+    }
+    return whole;
+}
 
 // For each component value: its grey index (when all three are equal) and
 // its level in the 6x6x6 cube, worked out once with the same double
 // arithmetic.
 struct Palette {
-    unsigned char grey[256];
-    unsigned char level[256];
-    Palette()
+    unsigned char grey[256]{};
+    unsigned char level[256]{};
+    constexpr Palette()
     {
         for (int c = 0; c < 256; ++c) {
             grey[c] = static_cast<unsigned char>(
@@ -544,7 +551,7 @@ struct Palette {
         }
     }
 };
-const Palette kPalette;
+constexpr Palette kPalette;
 
 PyObject* rgb_to_ansi256(Function&, PyObject* const* args)
 {

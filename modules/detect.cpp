@@ -190,13 +190,14 @@ bool absorb_exception()
     return false;
 }
 
-// Declares fn.argtypes = [args...] and fn.restype = restype; -1 on failure.
-int prototype(PyObject* fn, Ref argtypes, Ref restype)
+// fn.argtypes = argtypes; fn.restype = wintypes.<restype>, in that order.
+// -1 on failure.
+int prototype(PyObject* fn, Ref argtypes, PyObject* wintypes, PyObject* restype)
 {
     if (set_attr(fn, s_argtypes, std::move(argtypes)) < 0) {
         return -1;
     }
-    return set_attr(fn, s_restype, std::move(restype));
+    return set_attr(fn, s_restype, attr(wintypes, restype));
 }
 
 // ctypes.WinDLL("kernel32", use_last_error=True)
@@ -222,7 +223,7 @@ int console_mode_prototype(PyObject* fn, PyObject* ctypes, PyObject* wintypes)
     if (!pointer_to_dword) {
         return -1;
     }
-    return prototype(fn, list_of({handle.get(), pointer_to_dword.get()}), attr(wintypes, s_BOOL));
+    return prototype(fn, list_of({handle.get(), pointer_to_dword.get()}), wintypes, s_BOOL);
 }
 
 // fn(handle, ctypes.byref(mode))
@@ -293,8 +294,7 @@ Ref probe_console(const ModuleState& st)
         return {};
     }
     Ref dword = attr(wintypes.get(), s_DWORD);
-    if (!dword || prototype(get_std_handle.get(), list_of({dword.get()}),
-                            attr(wintypes.get(), s_HANDLE)) < 0) {
+    if (!dword || prototype(get_std_handle.get(), list_of({dword.get()}), wintypes.get(), s_HANDLE) < 0) {
         return {};
     }
     Ref get_console_mode = attr(kernel32.get(), s_GetConsoleMode);
@@ -307,7 +307,8 @@ Ref probe_console(const ModuleState& st)
     if (none != 0) {
         return none < 0 ? Ref() : Ref::borrow(Py_False);
     }
-    Ref mode = Ref::steal(PyObject_CallNoArgs(dword.get()));
+    dword = attr(wintypes.get(), s_DWORD);
+    Ref mode = dword ? Ref::steal(PyObject_CallNoArgs(dword.get())) : Ref();
     Ref ok = mode ? query_mode(get_console_mode.get(), handle.get(), ctypes.get(), mode.get())
                   : Ref();
     int t = ok ? truth(ok.get()) : -1;
@@ -560,7 +561,7 @@ int declare_console_functions(const ModuleState& st, PyObject* closure)
     Ref handle = set_mode ? attr(wintypes.get(), s_HANDLE) : Ref();
     Ref dword = handle ? attr(wintypes.get(), s_DWORD) : Ref();
     if (!dword ||
-        prototype(set_mode.get(), list_of({handle.get(), dword.get()}), attr(wintypes.get(), s_BOOL)) < 0) {
+        prototype(set_mode.get(), list_of({handle.get(), dword.get()}), wintypes.get(), s_BOOL) < 0) {
         return -1;
     }
     PyTuple_SET_ITEM(closure, kKernel32, kernel32.release());

@@ -1,0 +1,346 @@
+"""The demo, ``python -m tintara``, run as a program and read through a terminal emulator."""
+
+import functools
+import json
+import os
+import pty
+import re
+import subprocess
+import sys
+
+import pyte
+import pytest
+from pyte.graphics import FG_BG_256
+
+from tintara.colors import rgb_to_ansi256
+from tintara.detect import ColorLevel, detect_color_level
+
+DETECTION_VARS = (
+    "NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM", "TERM_PROGRAM", "VSCODE_PID",
+    "VSCODE_IPC_HOOK", "PYCHARM_HOSTED", "WT_SESSION", "ConEmuANSI",
+)
+PALETTE = set(FG_BG_256)
+# The emulator's names for the 16 colours (bright ones add bold).
+NAMED = {"black", "red", "green", "brown", "blue", "magenta", "cyan", "white"}
+# Attributes the emulator tracks, by the style that sets them.
+EMULATED = {
+    "bold": "bold",
+    "italic": "italics",
+    "underline": "underscore",
+    "reverse": "reverse",
+    "strikethrough": "strikethrough",
+    "strike": "strikethrough",
+}
+PLAIN = {"fg": "default", "bg": "default", "bold": False, "italics": False,
+         "underscore": False, "strikethrough": False, "reverse": False}
+
+
+@pytest.fixture(scope="module")
+def outside(tmp_path_factory):
+    """A working directory without the source tree, so the installed package is the one run."""
+    return tmp_path_factory.mktemp("demo")
+
+
+@pytest.fixture(scope="module")
+def tables(outside):
+    """The tables as a fresh import has them: other tests may have reordered this process's."""
+    code = (
+        "import json, tintara.colors as c, tintara.styles as s;"
+        "print(json.dumps([c.NAMED_COLORS, c.COLOR_ALIASES, s.STYLES]))"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, check=True, cwd=outside).stdout
+    named, aliases, styles = json.loads(out)
+    return named, aliases, {name: (f"\x1b[{on}m", f"\x1b[{off}m") for name, (on, off) in styles.items()}
+
+
+def demo_command(*args):
+    return [sys.executable, "-m", "tintara", *args]
+
+
+def demo_env(env):
+    clean = {k: v for k, v in os.environ.items() if k not in DETECTION_VARS}
+    return {**clean, **dict(env), "PYTHONSAFEPATH": "1"}
+
+
+@functools.cache
+def _piped(cwd, args, env):
+    done = subprocess.run(demo_command(*args), capture_output=True, env=demo_env(env), cwd=cwd, timeout=60)
+    assert done.returncode == 0, done.stderr.decode()
+    assert done.stderr == b""
+    return done.stdout
+
+
+def piped(outside, *args, **env):
+    """The demo's output with standard output a pipe."""
+    return _piped(outside, args, tuple(sorted(env.items())))
+
+
+def in_terminal(outside, *args, **env):
+    """The demo's output with standard output a pseudo-terminal."""
+    master, slave = pty.openpty()
+    proc = subprocess.Popen(demo_command(*args), stdin=slave, stdout=slave, stderr=subprocess.PIPE,
+                            env=demo_env(env), cwd=outside)
+    os.close(slave)
+    chunks = []
+    while True:
+        try:
+            data = os.read(master, 65536)
+        except OSError:  # EIO: the child has gone and closed its side
+            break
+        if not data:
+            break
+        chunks.append(data)
+    os.close(master)
+    err = proc.stderr.read()
+    proc.stderr.close()
+    assert proc.wait(timeout=60) == 0, err.decode()
+    return b"".join(chunks).replace(b"\r\n", b"\n")
+
+
+@functools.cache
+def emulate(output):
+    """Feed output to an emulated terminal, one line at a time; every line must end in the plain state.
+
+    The screen's text is kept as ``screen.text``: ``display`` is rebuilt on every access.
+    """
+    screen = pyte.Screen(200, 150)
+    screen.set_mode(pyte.modes.LNM)
+    stream = pyte.ByteStream(screen)
+    for line in output.splitlines(keepends=True):
+        stream.feed(line)
+        assert screen.cursor.attrs == screen.default_char, f"not reset after {line!r}"
+    assert screen.cursor.y < screen.lines - 1, "the output did not fit"
+    screen.text = screen.display
+    return screen
+
+
+def row(screen, prefix):
+    """Index of the one screen line that starts with prefix."""
+    found = [y for y, text in enumerate(screen.text) if text.startswith(prefix)]
+    assert len(found) == 1, (prefix, found)
+    return found[0]
+
+
+def blank(screen, y):
+    return all(screen.buffer[y][x] == screen.default_char for x in range(screen.columns))
+
+
+def section(screen, title):
+    """The indices of the lines below a title line, up to the next unindented or blank one."""
+    start = row(screen, title) + 1
+    end = start
+    while screen.text[end].startswith("  ") and not blank(screen, end):
+        end += 1
+    return range(start, end)
+
+
+def emulator_colour(name):
+    base = name.removeprefix("bright_")
+    return "brown" if base == "yellow" else base
+
+
+def hex_colours(screen, lines, attr):
+    return {getattr(screen.buffer[y][x], attr) for y in lines for x in range(screen.columns)} - {
+        "default", *NAMED}
+
+
+def gradient_cells(screen):
+    (y,) = section(screen, "Truecolour gradient")
+    cells = [screen.buffer[y][x].bg for x in range(2, screen.columns)]
+    return cells[: cells.index("default")]
+
+
+# -- levels, reasons, and what plain output holds ------------------------------
+
+
+@pytest.mark.parametrize(
+    ("args", "env", "header"),
+    [
+        ((), {}, "Colour level: NONE (standard output is not a terminal)"),
+        ((), {"TERM": "xterm-256color", "COLORTERM": "truecolor"},
+         "Colour level: NONE (standard output is not a terminal)"),
+        ((), {"NO_COLOR": "1", "FORCE_COLOR": "3"}, "Colour level: NONE (NO_COLOR is set)"),
+        ((), {"FORCE_COLOR": "0"}, "Colour level: NONE (FORCE_COLOR=0)"),
+        ((), {"FORCE_COLOR": "yes"}, "Colour level: BASIC (FORCE_COLOR=yes)"),
+        ((), {"FORCE_COLOR": "3"}, "Colour level: TRUECOLOR (FORCE_COLOR=3)"),
+        (("--level", "none"), {"FORCE_COLOR": "3"},
+         "Colour level: NONE (chosen with --level; detected TRUECOLOR: FORCE_COLOR=3)"),
+        (("--level", "extended"), {},
+         "Colour level: EXTENDED (chosen with --level; detected NONE: standard output is not a terminal)"),
+        (("--level", "basic"), {"NO_COLOR": "x"},
+         "Colour level: BASIC (chosen with --level; detected NONE: NO_COLOR is set)"),
+    ],
+)
+def test_level_and_reason_when_piped(outside, args, env, header):
+    out = piped(outside, *args, **env)
+    assert out.decode().splitlines()[0] == header
+    assert (b"\x1b" in out) == (not header.startswith("Colour level: NONE"))
+
+
+def test_plain_output_lists_everything(outside, tables):
+    named, aliases, styles = tables
+    text = piped(outside, "--level", "none").decode()
+    assert "\x1b" not in text
+    assert "Named colours: " + ", ".join(named) in text
+    assert "Aliases: " + ", ".join(f"{alias} = {target}" for alias, target in aliases.items()) in text
+    assert "Styles: " + ", ".join(styles) in text
+
+
+@pytest.mark.parametrize(
+    ("env", "level", "reason"),
+    [
+        ({"TERM": "xterm"}, "basic", "TERM=xterm"),
+        ({"TERM": "xterm-256color"}, "extended", "TERM=xterm-256color"),
+        ({"TERM": "dumb", "COLORTERM": "24bit"}, "truecolor", "COLORTERM=24bit"),
+        ({"TERM": "dumb"}, "none", "TERM=dumb"),
+        ({}, "none", "TERM is not set"),
+    ],
+)
+def test_default_level_is_the_detected_one(outside, env, level, reason):
+    out = in_terminal(outside, **env)
+    header, _, body = out.partition(b"\n")
+    assert header.decode() == f"Colour level: {level.upper()} ({reason})"
+    assert body == piped(outside, "--level", level).partition(b"\n")[2]
+
+
+# The reason is worked out apart from detect_color_level; it must agree with it,
+# on Windows too.
+class Stream:
+    def __init__(self, tty):
+        self.tty = tty
+
+    def isatty(self):
+        return self.tty
+
+
+@pytest.mark.parametrize(
+    ("platform", "env", "stream", "level", "reason"),
+    [
+        ("linux", {}, Stream(True), "NONE", "TERM is not set"),
+        ("linux", {"TERM": "xterm"}, Stream(False), "NONE", "standard output is not a terminal"),
+        ("linux", {"TERM": "xterm"}, object(), "NONE", "standard output is not a terminal"),
+        ("linux", {"TERM_PROGRAM": "vscode"}, Stream(False), "NONE", "standard output is not a terminal"),
+        ("linux", {"COLORTERM": "TrueColor", "TERM": "dumb"}, Stream(True), "TRUECOLOR", "COLORTERM=TrueColor"),
+        ("linux", {"COLORTERM": "1", "TERM": "Linux"}, Stream(True), "BASIC", "TERM=Linux"),
+        ("linux", {"NO_COLOR": "", "FORCE_COLOR": "2"}, object(), "EXTENDED", "FORCE_COLOR=2"),
+        ("win32", {"TERM_PROGRAM": "vscode"}, Stream(False), "TRUECOLOR", "TERM_PROGRAM=vscode"),
+        ("win32", {"VSCODE_PID": "", "PYCHARM_HOSTED": "1"}, object(), "TRUECOLOR", "PYCHARM_HOSTED is set"),
+        ("win32", {"TERM_PROGRAM": "VSCode"}, Stream(False), "NONE", "standard output is not a terminal"),
+        ("win32", {"WT_SESSION": "1"}, Stream(True), "TRUECOLOR", "WT_SESSION is set (Windows Terminal)"),
+        ("win32", {"ConEmuANSI": "ON"}, Stream(True), "TRUECOLOR", "ConEmuANSI=ON"),
+        ("win32", {"ConEmuANSI": "on", "COLORTERM": "truecolor"}, Stream(True), "BASIC", "Windows console"),
+        ("cygwin", {"TERM": "xterm-256color"}, Stream(True), "EXTENDED", "TERM=xterm-256color"),
+    ],
+)
+def test_reason_agrees_with_detection(monkeypatch, platform, env, stream, level, reason):
+    from tintara.__main__ import detection_reason
+
+    for name in DETECTION_VARS:
+        monkeypatch.delenv(name, raising=False)
+    for name, value in env.items():
+        monkeypatch.setenv(name, value)
+    monkeypatch.setattr(sys, "platform", platform)
+    assert detect_color_level(stream) is ColorLevel[level]
+    assert detection_reason(stream) == reason
+
+
+# -- what each level shows --------------------------------------------------------
+
+
+@pytest.mark.parametrize("level", ["basic", "extended", "truecolor"])
+def test_named_colours_and_aliases(outside, tables, level):
+    named, aliases, _ = tables
+    screen = emulate(piped(outside, "--level", level))
+    for name in named:
+        y = row(screen, f"  {name} ")
+        text = screen.text[y]
+        fg = screen.buffer[y][2]
+        assert (fg.data, fg.fg, fg.bg) == (name[0], emulator_colour(name), "default")
+        assert fg.bold == name.startswith("bright_")  # how the emulator shows bright colours
+        x = text.index(name, 3)
+        bg = screen.buffer[y][x]
+        assert (bg.data, bg.bg) == (name[0], emulator_colour(name))
+        gap = screen.buffer[y][x - 2]  # between the swatches: nothing carried over
+        assert gap._asdict() | {"data": " "} == PLAIN | {"data": " "}
+    for alias, target in aliases.items():
+        y = row(screen, f"  {alias} ")
+        assert screen.buffer[y][2].fg == emulator_colour(target)
+        assert screen.text[y].split() == [alias, "=", target]
+
+
+@pytest.mark.parametrize("level", ["basic", "extended", "truecolor"])
+def test_styles(outside, tables, level):
+    out = piped(outside, "--level", level)
+    screen = emulate(out)
+    for name, (on, off) in tables[2].items():
+        assert f"{on}Sample{off}".encode() in out
+        y = row(screen, f"  {name} ")
+        text = screen.text[y]
+        assert text.split()[1:] == ["Sample", repr(on), repr(off)]
+        x = text.index("Sample")
+        word = [screen.buffer[y][i] for i in range(x, x + len("Sample"))]
+        expected = {**PLAIN}
+        if name in EMULATED:
+            expected[EMULATED[name]] = True
+        assert all(cell._asdict() | {"data": None} == expected | {"data": None} for cell in word), name
+        assert screen.buffer[y][x - 1]._asdict() | {"data": " "} == PLAIN | {"data": " "}
+
+
+def test_basic_sends_only_the_sixteen_colours(outside):
+    out = piped(outside, "--level", "basic")
+    assert not re.search(rb"\x1b\[[34]8;", out)
+    screen = emulate(out)
+    lines = range(screen.lines)
+    assert hex_colours(screen, lines, "fg") == hex_colours(screen, lines, "bg") == set()
+    assert "256-colour palette:" not in screen.text
+    assert not any(text.startswith("Truecolour") for text in screen.text)
+
+
+def test_extended_palette_grid(outside):
+    out = piped(outside, "--level", "extended")
+    assert not re.search(rb"\x1b\[[34]8;2;", out)
+    screen = emulate(out)
+    seen = []
+    for y in section(screen, "256-colour palette:"):
+        for match in re.finditer(r"\d+", screen.text[y]):
+            i, end = int(match.group()), match.end()
+            seen.append(i)
+            assert screen.buffer[y][end - 5].bg == screen.buffer[y][end - 4].bg == FG_BG_256[i], i
+            assert screen.buffer[y][end - 1].fg == FG_BG_256[i], i
+    assert seen == list(range(256))
+    everything = range(screen.lines)
+    assert hex_colours(screen, everything, "fg") == hex_colours(screen, everything, "bg") == PALETTE
+
+
+def test_gradient_truecolour_and_brought_down(outside):
+    true = gradient_cells(emulate(piped(outside, "--level", "truecolor")))
+    down = gradient_cells(emulate(piped(outside, "--level", "extended")))
+    assert len(true) == len(down) >= 32
+    assert all(re.fullmatch(r"[0-9a-f]{6}", cell) for cell in true)
+    assert len(set(true)) == len(true) and not set(true) <= PALETTE
+    for cell, lower in zip(true, down):
+        r, g, b = bytes.fromhex(cell)
+        assert lower == FG_BG_256[rgb_to_ansi256(r, g, b)]
+
+
+def test_truecolor_keeps_the_palette_grid(outside):
+    screen = emulate(piped(outside, "--level", "truecolor"))
+    grid = section(screen, "256-colour palette:")
+    assert hex_colours(screen, grid, "bg") == PALETTE
+
+
+# -- the command line ------------------------------------------------------------
+
+
+def test_help(outside):
+    done = subprocess.run(demo_command("--help"), capture_output=True, text=True, env=demo_env({}), cwd=outside)
+    assert done.returncode == 0
+    assert "--level {none,basic,extended,truecolor}" in done.stdout
+    assert "\x1b" not in done.stdout
+
+
+@pytest.mark.parametrize("args", [("--level", "ultra"), ("--level",), ("extra",)])
+def test_bad_arguments(outside, args):
+    done = subprocess.run(demo_command(*args), capture_output=True, text=True, env=demo_env({}), cwd=outside)
+    assert done.returncode == 2
+    assert done.stdout == "" and "usage:" in done.stderr
