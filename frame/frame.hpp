@@ -235,6 +235,7 @@ public:
         char text[4];
         Py_ssize_t len;
     };
+    [[nodiscard]] static const ByteText& byte_text(unsigned v) noexcept { return kByteText[v]; }
 
 private:
     static const std::array<ByteText, 256> kByteText;

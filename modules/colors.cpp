@@ -298,17 +298,12 @@ PyObject* rgb_sequence_direct(PyObject* esc, bool foreground, const long rgb[3])
         text.lit("m");
         return text.build().release();
     }
-    char digits[12];
+    char digits[16];
     int n = 0;
     for (int i = 0; i < 3; ++i) {
-        long v = rgb[i];
-        if (v >= 100) {
-            digits[n++] = static_cast<char>('0' + v / 100);
-        }
-        if (v >= 10) {
-            digits[n++] = static_cast<char>('0' + v / 10 % 10);
-        }
-        digits[n++] = static_cast<char>('0' + v % 10);
+        const Text::ByteText& t = Text::byte_text(static_cast<unsigned>(rgb[i]));
+        std::memcpy(digits + n, t.text, 4);  // the table pads each entry to 4
+        n += static_cast<int>(t.len);
         digits[n++] = i < 2 ? ';' : 'm';
     }
     const Py_ssize_t esc_len = PyUnicode_GET_LENGTH(esc);

@@ -2,6 +2,7 @@
 // platform and the stream; and the Windows console, reached through ctypes
 // at call time only.
 #include "frame/frame.hpp"
+#include "frame/watch.hpp"
 
 namespace tintara::detect {
 namespace {
@@ -91,9 +92,167 @@ Int i_minus_11{-11};
 // ---------------------------------------------------------------------------
 // Shared pieces
 
+// ---------------------------------------------------------------------------
+// Reading os.environ.
+//
+// Every read is os.environ.get(key[, fallback]), with os and environ looked
+// up afresh.  Calling that Python method from C costs several times what the
+// decision itself does, so while os.environ is os's own mapping, untouched,
+// the read is done the way its methods do it: _data[key encoded] decoded,
+// or the fallback when the key is absent.  The conditions are checked again
+// whenever the module namespace, the os namespace or the mapping's own
+// attributes change, and on every read for its class (by version tag).
+
+struct EnvironShortcut {
+    uint64_t generation = 0;
+    PyObject* environ = nullptr;  // os.environ, when the shortcut is exact
+    PyObject* data = nullptr;     // its _data
+    unsigned int version = 0;     // of its class, when checked
+    struct Key {
+        PyObject* name;
+        PyObject* encoded;
+    } keys[16] = {};
+};
+EnvironShortcut g_environ;
+
+Str s__Environ{"_Environ"};
+Str s___dict__{"__dict__"};
+Str s__data{"_data"};
+Str s_encodekey{"encodekey"};
+Str s_decodekey{"decodekey"};
+Str s_encodevalue{"encodevalue"};
+Str s_decodevalue{"decodevalue"};
+Str s___qualname__attr{"__qualname__"};
+Str s_getfilesystemencoding{"getfilesystemencoding"};
+Str s_utf_8{"utf-8"};
+Str s_encode_qualname{"_create_environ_mapping.<locals>.encode"};
+Str s_decode_qualname{"_create_environ_mapping.<locals>.decode"};
+
+PyObject* namespace_item(PyObject* dict, PyObject* key)
+{
+    PyObject* value = nullptr;
+    if (PyDict_GetItemRef(dict, key, &value) < 0) {
+        PyErr_Clear();
+    }
+    Py_XDECREF(value);  // the namespace keeps it
+    return value;
+}
+
+// fn is one of os's own environ codecs: a Python function os made.
+bool os_codec(PyObject* fn, PyObject* qualname)
+{
+    if (fn == nullptr || !PyFunction_Check(fn)) {
+        return false;
+    }
+    Ref name = attr(fn, s___qualname__attr);
+    if (!name) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyUnicode_CheckExact(name.get()) && PyUnicode_Compare(name.get(), qualname) == 0 &&
+           PyFunction_GetModule(fn) != nullptr && PyUnicode_Check(PyFunction_GetModule(fn)) &&
+           PyUnicode_CompareWithASCIIString(PyFunction_GetModule(fn), "os") == 0;
+}
+
+void check_environ(const ModuleState& st, EnvironShortcut& sc)
+{
+    Py_CLEAR(sc.environ);
+    Py_CLEAR(sc.data);
+    sc.generation = Watch::generation();
+    PyObject* os = namespace_item(st.dict, s_os);
+    if (os == nullptr || !PyModule_CheckExact(os)) {
+        return;
+    }
+    PyObject* os_dict = PyModule_GetDict(os);
+    PyObject* environ = namespace_item(os_dict, s_environ);
+    PyObject* type = namespace_item(os_dict, s__Environ);
+    if (environ == nullptr || type == nullptr || reinterpret_cast<PyObject*>(Py_TYPE(environ)) != type ||
+        !PyUnstable_Type_AssignVersionTag(Py_TYPE(environ))) {
+        return;
+    }
+    Ref own = Ref::steal(PyObject_GenericGetDict(environ, nullptr));
+    if (!own) {
+        PyErr_Clear();
+        return;
+    }
+    PyObject* data = namespace_item(own.get(), s__data);
+    if (!PyDict_CheckExact(own.get()) || PyDict_GET_SIZE(own.get()) != 5 || data == nullptr ||
+        !PyDict_CheckExact(data) || !os_codec(namespace_item(own.get(), s_encodekey), s_encode_qualname) ||
+        !os_codec(namespace_item(own.get(), s_decodekey), s_decode_qualname) ||
+        !os_codec(namespace_item(own.get(), s_encodevalue), s_encode_qualname) ||
+        !os_codec(namespace_item(own.get(), s_decodevalue), s_decode_qualname)) {
+        return;
+    }
+    // os encodes with the file system encoding; only UTF-8 is done here.
+    PyObject* sys = namespace_item(st.dict, s_sys);
+    Ref encoding = sys != nullptr ? call_method(sys, s_getfilesystemencoding) : Ref();
+    if (!encoding || !PyUnicode_CheckExact(encoding.get()) || PyUnicode_Compare(encoding.get(), s_utf_8) != 0) {
+        PyErr_Clear();
+        return;
+    }
+    if (!Watch::watch(st.dict) || !Watch::watch(os_dict) || !Watch::watch(own.get())) {
+        return;
+    }
+    sc.environ = Py_NewRef(environ);
+    sc.data = Py_NewRef(data);
+    sc.version = Py_TYPE(environ)->tp_version_tag;
+}
+
+// os.environ._data when the shortcut is exact, else null.
+PyObject* environ_data(const ModuleState& st)
+{
+    EnvironShortcut& sc = g_environ;
+    if (sc.generation != Watch::generation()) {
+        check_environ(st, sc);
+    }
+    if (sc.data == nullptr || Py_TYPE(sc.environ)->tp_version_tag != sc.version) {
+        return nullptr;
+    }
+    return sc.data;
+}
+
+// key encoded as os.environ encodes it (ASCII names: their own bytes).
+PyObject* encoded_key(PyObject* key)
+{
+    for (auto& k : g_environ.keys) {
+        if (k.name == key) {
+            return k.encoded;
+        }
+        if (k.name == nullptr) {
+            Py_ssize_t n = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(key, &n);
+            k.encoded = text != nullptr ? PyBytes_FromStringAndSize(text, n) : nullptr;
+            if (k.encoded == nullptr) {
+                PyErr_Clear();
+                return nullptr;
+            }
+            k.name = key;
+            return k.encoded;
+        }
+    }
+    return nullptr;
+}
+
 // os.environ.get(key[, fallback]), reading os and environ afresh.
 Ref env_get(const ModuleState& st, PyObject* key, PyObject* fallback = nullptr)
 {
+    PyObject* data = environ_data(st);
+    PyObject* encoded = data != nullptr ? encoded_key(key) : nullptr;
+    if (encoded != nullptr) {
+        PyObject* raw = nullptr;
+        int found = PyDict_GetItemRef(data, encoded, &raw);
+        if (found < 0) {
+            return {};
+        }
+        if (found == 0) {
+            return Ref::borrow(fallback != nullptr ? fallback : Py_None);
+        }
+        Ref value = Ref::steal(raw);
+        if (PyBytes_CheckExact(raw)) {
+            return Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(raw), PyBytes_GET_SIZE(raw),
+                                                   "surrogateescape"));
+        }
+    }
     Ref os = global(st, s_os);
     Ref environ = os ? attr(os.get(), s_environ) : Ref();
     if (!environ) {

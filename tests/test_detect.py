@@ -534,3 +534,57 @@ def test_import_loads_nothing_windows():
     """
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
     assert run.stdout == "[]\n"
+
+
+# os.environ is read without calling its Python methods while it is os's own,
+# untouched mapping; every way of changing that must be seen by the next call.
+
+def _tamper_class(monkeypatch, calls):
+    original = os._Environ.get
+
+    def get(self, key, default=None):
+        calls.append(key)
+        return original(self, key, default)
+
+    monkeypatch.setattr(os._Environ, "get", get)
+
+
+def _tamper_instance(monkeypatch, calls):
+    original = os.environ.decodevalue
+
+    def decode(value):
+        calls.append(value)
+        return original(value)
+
+    monkeypatch.setattr(os.environ, "decodevalue", decode)
+
+
+def _replace_data(monkeypatch, calls):
+    data = dict(os.environ._data)
+    data[b"TERM"] = b"linux"
+    calls.append(b"TERM")
+    monkeypatch.setattr(os.environ, "_data", data)
+
+
+@pytest.mark.parametrize("tamper", [_tamper_class, _tamper_instance, _replace_data])
+def test_environ_changes_are_seen(detect, env, monkeypatch, tamper):
+    env(TERM="xterm-256color")
+    stream = Stream(True)
+    assert detect.detect_color_level(stream) == 2
+    calls = []
+    tamper(monkeypatch, calls)
+    level = detect.detect_color_level(stream)
+    assert calls, "the changed mapping was bypassed"
+    assert level == (1 if tamper is _replace_data else 2)
+    monkeypatch.undo()
+    env(TERM="dumb")
+    assert detect.detect_color_level(stream) == 0
+
+
+def test_environ_values_decode_like_os(detect, env, monkeypatch):
+    env()
+    monkeypatch.setitem(os.environb, b"TERM", b"\xff-256COLOR")
+    assert os.environ.get("TERM") == "\udcff-256COLOR"
+    assert detect.detect_color_level(Stream(True)) == 2
+    monkeypatch.setitem(os.environb, b"NO_COLOR", b"\xff")
+    assert detect.detect_color_level(Stream(True)) == 0

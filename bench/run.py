@@ -1,0 +1,484 @@
+"""Benchmarks: tintara against its pure-Python twin, its peers and the floor.
+
+Run from the repository root:
+
+    tools/py314 python bench/run.py            # full run, about a minute
+    tools/py314 python bench/run.py --quick    # smoke run, a few iterations
+
+It prints the machine and one table; every row is measured in this one
+process and run (import and memory rows in fresh subprocesses of the same
+interpreter).  The numbers of a --quick run mean nothing.
+
+Columns:
+  ns/call   best of several repeats of a timeit loop that calls the function
+            through a local name with a pre-built argument; the floor, the
+            built-in len on a short string, is measured the same way, so the
+            loop overhead is part of every row alike.
+  ratio     for tintara: tintara / floor; for every other row: that row /
+            tintara (so twin and peer ratios read "times slower than tintara").
+  target    the goal for the row, with PASS or FAIL.  Nothing is asserted: the
+            table reports, it never fails the run.
+
+Peers, where they do the same job: rich (Color.parse + get_ansi_codes,
+Style.parse + render; "warm" repeats one input so rich's lru_caches hit,
+"varied" cycles through more distinct inputs than the caches hold, at the
+extra cost of one next() per call), termcolor's colored (force_color=True,
+so it skips its own terminal check), colorama's constants (an attribute
+load: the zero-work reference).
+
+detect_color_level and supports_color run with TERM=xterm-256color, no
+NO_COLOR, FORCE_COLOR or COLORTERM, and a pty as the stream.  Their reference
+row does the environment reads the decision makes (os.environ.get of
+NO_COLOR, FORCE_COLOR, COLORTERM, TERM) and the stream's isatty() in Python.
+"""
+
+from __future__ import annotations
+
+import argparse
+import itertools
+import os
+import platform
+import pty
+import re
+import statistics
+import subprocess
+import sys
+import timeit
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests"))
+
+import tintara  # noqa: E402
+import tintara.colors as tc  # noqa: E402
+import tintara.detect as td  # noqa: E402
+import tintara.styles as ts  # noqa: E402
+import twin.colors as wc  # noqa: E402
+import twin.detect as wd  # noqa: E402
+import twin.styles as ws  # noqa: E402
+
+try:
+    import colorama
+    import rich
+    import termcolor
+    from rich.color import Color, ColorParseError, ColorSystem, parse_rgb_hex
+    from rich.style import Style
+except ImportError:  # pragma: no cover - the 3.14 root has them all
+    rich = termcolor = colorama = None
+
+
+# ---------------------------------------------------------------------------
+# Timing and the table
+
+
+class Measure:
+    """A timed statement.  Its value, ns per execution, is the best of all
+    rounds: every round times every statement once for a few milliseconds,
+    so a burst of load on a shared machine spoils a round, not a row."""
+
+    def __init__(self, stmt: str, bind: dict, quick: bool) -> None:
+        setup = "\n".join(f"{name} = __bind[{name!r}]" for name in bind) or "pass"
+        self.timer = timeit.Timer(stmt, setup, globals={"__bind": bind})
+        self.best = float("inf")
+        if quick:
+            self.number = 20
+            return
+        number = 16
+        while (took := self.timer.timeit(number)) < 0.0005:
+            number *= 4
+        self.number = max(1, int(number * 0.002 / took))
+
+    def run(self) -> None:
+        self.best = min(self.best, self.timer.timeit(self.number) / self.number * 1e9)
+
+    @property
+    def value(self) -> float:
+        return self.best
+
+
+def value(x) -> float:
+    return x.value if isinstance(x, Measure) else x
+
+
+class Bench:
+    def __init__(self, quick: bool) -> None:
+        self.quick = quick
+        self.measures: list[Measure] = []
+        self.rows: list[tuple] = []
+
+    def time(self, stmt: str, bind: dict) -> Measure:
+        m = Measure(stmt, bind, self.quick)
+        self.measures.append(m)
+        return m
+
+    def once(self, stmt: str, bind: dict, repeat: int) -> float:
+        """Seconds for one execution of stmt (a whole throughput loop), best of repeat."""
+        setup = "\n".join(f"{name} = __bind[{name!r}]" for name in bind)
+        timer = timeit.Timer(stmt, setup, globals={"__bind": bind})
+        return min(timer.repeat(1 if self.quick else repeat, 1))
+
+    def run(self) -> None:
+        for _ in range(1 if self.quick else 25):
+            for m in self.measures:
+                m.run()
+
+    def section(self, title: str) -> None:
+        self.rows.append(("section", title))
+
+    def row(self, case: str, impl: str, val, unit: str, base=None, target=None) -> None:
+        """val and base: Measure or number; ratio = val / base.  target: a
+        callable giving (text, ok), with ok None for information only."""
+        self.rows.append(("row", case, impl, val, unit, base, target))
+
+    def print(self) -> None:
+        head = f"{'case':<36} {'implementation':<38} {'value':>9} {'unit':<8} {'ratio':>8}  target"
+        print(head)
+        print("-" * (len(head) + 30))
+        for r in self.rows:
+            if r[0] == "section":
+                print(f"== {r[1]}")
+                continue
+            _, case, impl, val, unit, base, target = r
+            ratio = "" if base is None else f"{value(val) / value(base):.2f}x"
+            text, ok = target() if target else ("", None)
+            verdict = "" if ok is None else ("PASS" if ok else "FAIL")
+            print(f"{case:<36} {impl:<38} {value(val):>9.1f} {unit:<8} {ratio:>8}  "
+                  f"{text} {verdict}".rstrip())
+
+
+# ---------------------------------------------------------------------------
+# Cases
+
+
+def many_hex(n: int) -> list[str]:
+    return [f"#{(i * 2654435761) & 0xFFFFFF:06x}" for i in range(n)]
+
+
+def many_names(n: int) -> list[str]:
+    """Distinct spellings (case variants) of rich's colour names."""
+    out = []
+    for name in ["bright_magenta", "bright_yellow", "bright_white"]:
+        letters = [(c.lower(), c.upper()) if c.isalpha() else (c,) for c in name]
+        for spelling in itertools.product(*letters):
+            out.append("".join(spelling))
+            if len(out) == n:
+                return out
+    return out
+
+
+def at_most(x: Measure, limit: float, base: Measure, what: str):
+    return lambda: (f"<= {limit:g}x {what}", x.value <= limit * base.value)
+
+
+def call_rows(b: Bench, floor: Measure, case: str, stmt: str, arg: dict, ext, twin,
+              limit: float | None = None, peers=()) -> Measure:
+    """Rows for one call: tintara, the twin and each peer (label, stmt, bind)."""
+    t = b.time(stmt, {"f": ext, **arg})
+    b.row(case, "tintara", t, "ns/call", floor, at_most(t, limit, floor, "floor") if limit else None)
+    b.row("", "twin (pure Python)", b.time(stmt, {"f": twin, **arg}), "ns/call", t)
+    if rich is None:
+        return t
+    for label, peer_stmt, bind in peers:
+        p = b.time(peer_stmt, bind)
+        target = None
+        if label.startswith("rich") and "warm" in label:
+            target = (lambda p: lambda: ("slower than tintara", p.value > t.value))(p)
+        b.row("", label, p, "ns/call", t, target)
+    return t
+
+
+def calls(b: Bench) -> None:
+    b.section("floor")
+    floor = b.time("f(a)", {"f": len, "a": "red"})
+    b.row("len('red')", "built-in (the floor)", floor, "ns/call")
+    b.row("empty loop body", "pass (loop overhead)", b.time("pass", {}), "ns/call")
+
+    n_varied = 64 if b.quick else 4096
+    P = Color.parse if rich else None
+    FR = Color.from_rgb if rich else None
+    varied_hex = itertools.cycle(many_hex(n_varied))
+    varied_names = itertools.cycle(many_names(n_varied))
+    varied_rgb = itertools.cycle(
+        [((i * 37) & 255, (i * 101) & 255, (i * 7) & 255) for i in range(n_varied)])
+    varied_rgb_text = itertools.cycle(
+        [f"rgb({(i * 37) & 255},{(i * 101) & 255},{(i * 7) & 255})" for i in range(n_varied)])
+    colored = termcolor.colored if rich else None
+    Fore, Back, CStyle = (colorama.Fore, colorama.Back, colorama.Style) if rich else (None,) * 3
+
+    def rich_warm(spec, fg="True"):
+        return ("rich warm " + repr(spec), f"p(a).get_ansi_codes({fg})", {"p": P, "a": spec})
+
+    b.section("colour sequences")
+    call_rows(b, floor, 'fg_code("red")', "f(a)", {"a": "red"}, tc.fg_code, wc.fg_code, 4, [
+        rich_warm("red"),
+        ("rich varied names", "p(n(it)).get_ansi_codes(True)", {"p": P, "n": next, "it": varied_names}),
+        ("termcolor colored('x','red')", "c('x', a, force_color=True)", {"c": colored, "a": "red"}),
+        ("colorama Fore.RED", "F.RED", {"F": Fore}),
+    ])
+    call_rows(b, floor, 'fg_code("Bright-Red")', "f(a)", {"a": "Bright-Red"}, tc.fg_code, wc.fg_code, 5,
+              [rich_warm("bright_red")])
+    call_rows(b, floor, 'fg_code("grey")', "f(a)", {"a": "grey"}, tc.fg_code, wc.fg_code, None, [
+        rich_warm("bright_black"),
+        ("termcolor colored('x','dark_grey')", "c('x', a, force_color=True)",
+         {"c": colored, "a": "dark_grey"}),
+    ])
+    call_rows(b, floor, 'fg_code("#ff8800")', "f(a)", {"a": "#ff8800"}, tc.fg_code, wc.fg_code, 5, [
+        rich_warm("#ff8800"),
+        ("rich varied hex", "p(n(it)).get_ansi_codes(True)", {"p": P, "n": next, "it": varied_hex}),
+    ])
+    call_rows(b, floor, 'fg_code("#f80")', "f(a)", {"a": "#f80"}, tc.fg_code, wc.fg_code)
+    call_rows(b, floor, "fg_code(196)", "f(a)", {"a": 196}, tc.fg_code, wc.fg_code, 4,
+              [rich_warm("color(196)")])
+    call_rows(b, floor, "fg_code((255, 128, 0))", "f(a)", {"a": (255, 128, 0)}, tc.fg_code, wc.fg_code, 4, [
+        rich_warm("rgb(255,128,0)"),
+        ("rich from_rgb(255,128,0)", "fr(r, g, b).get_ansi_codes(True)",
+         {"fr": FR, "r": 255, "g": 128, "b": 0}),
+        ("rich varied rgb(...) text", "p(n(it)).get_ansi_codes(True)",
+         {"p": P, "n": next, "it": varied_rgb_text}),
+        ("rich varied from_rgb", "fr(*n(it)).get_ansi_codes(True)", {"fr": FR, "n": next, "it": varied_rgb}),
+    ])
+    call_rows(b, floor, 'bg_code("red")', "f(a)", {"a": "red"}, tc.bg_code, wc.bg_code, None, [
+        rich_warm("red", "False"),
+        ("termcolor colored('x',on_red)", "c('x', None, a, force_color=True)", {"c": colored, "a": "on_red"}),
+        ("colorama Back.RED", "B.RED", {"B": Back}),
+    ])
+
+    b.section("conversions")
+    call_rows(b, floor, 'parse_hex("#ff8800")', "f(a)", {"a": "#ff8800"}, tc.parse_hex, wc.parse_hex, 4, [
+        ("rich warm parse('#ff8800').triplet", "p(a).triplet", {"p": P, "a": "#ff8800"}),
+        ("rich varied parse(hex).triplet", "p(n(it)).triplet", {"p": P, "n": next, "it": varied_hex}),
+        ("rich parse_rgb_hex('ff8800')", "p(a)", {"p": parse_rgb_hex if rich else None, "a": "ff8800"}),
+    ])
+    eight_bit = ColorSystem.EIGHT_BIT if rich else None
+    for label, (r, g, bl) in (("grey", (128, 128, 128)), ("colour", (255, 128, 0))):
+        call_rows(b, floor, f"rgb_to_ansi256 {label} {(r, g, bl)}", "f(r, g, b)", {"r": r, "g": g, "b": bl},
+                  tc.rgb_to_ansi256, wc.rgb_to_ansi256, 3, [
+                      ("rich warm from_rgb().downgrade(256)", "fr(r, g, b).downgrade(s).number",
+                       {"fr": FR, "r": r, "g": g, "b": bl, "s": eight_bit}),
+                  ])
+
+    b.section("styles")
+    call_rows(b, floor, 'style_on("bold")', "f(a)", {"a": "bold"}, ts.style_on, ws.style_on, 3, [
+        ("rich warm Style.parse+render('x')", "p(a).render('x')",
+         {"p": Style.parse if rich else None, "a": "bold"}),
+        ("termcolor colored('x',attrs=bold)", "c('x', attrs=a, force_color=True)",
+         {"c": colored, "a": ["bold"]}),
+        ("colorama Style.BRIGHT", "S.BRIGHT", {"S": CStyle}),
+    ])
+    call_rows(b, floor, 'style_off("bold")', "f(a)", {"a": "bold"}, ts.style_off, ws.style_off, 3, [
+        ("colorama Style.NORMAL", "S.NORMAL", {"S": CStyle}),
+    ])
+
+    b.section("detection (TERM=xterm-256color, pty stream)")
+    reference = b.time(
+        "e.get('NO_COLOR', ''); e.get('FORCE_COLOR', ''); s.isatty(); "
+        "e.get('COLORTERM', ''); e.get('TERM', '')",
+        {"e": os.environ, "s": DETECT_STREAM})
+    b.row("detect reference", "4 environ reads + isatty()", reference, "ns/call")
+    for case, ext, twin in (("detect_color_level(tty)", td.detect_color_level, wd.detect_color_level),
+                            ("supports_color(tty)", td.supports_color, wd.supports_color)):
+        t = b.time("f(s)", {"f": ext, "s": DETECT_STREAM})
+        if ext is td.detect_color_level:
+            target = at_most(t, 1.15, reference, "reference")
+        else:
+            target = (lambda t: lambda: (f"({t.value / reference.value:.2f}x reference)", None))(t)
+        b.row(case, "tintara", t, "ns/call", floor, target)
+        b.row("", "twin (pure Python)", b.time("f(s)", {"f": twin, "s": DETECT_STREAM}), "ns/call", t)
+
+    b.section("error path")
+    call_rows(b, floor, 'fg_code("orange") raises', "try:\n    f(a)\nexcept ValueError:\n    pass",
+              {"a": "orange"}, tc.fg_code, wc.fg_code, None, [
+                  ("rich parse('orange') raises", "try:\n    p(a)\nexcept E:\n    pass",
+                   {"p": P, "a": "orange", "E": ColorParseError if rich else None}),
+                  ("termcolor colored('x','orange')",
+                   "try:\n    c('x', a, force_color=True)\nexcept KeyError:\n    pass",
+                   {"c": colored, "a": "orange"}),
+              ])
+
+
+# The stream of the detection cases: a pseudo-terminal, open for the run.
+DETECT_STREAM = None
+
+
+def detection_environment():
+    """TERM=xterm-256color, no NO_COLOR, FORCE_COLOR or COLORTERM; a pty."""
+    global DETECT_STREAM
+    for k in ("NO_COLOR", "FORCE_COLOR", "COLORTERM"):
+        os.environ.pop(k, None)
+    os.environ["TERM"] = "xterm-256color"
+    master, slave = pty.openpty()
+    DETECT_STREAM = open(slave, "w")
+    assert td.detect_color_level(DETECT_STREAM) == td.ColorLevel.EXTENDED
+    return master
+
+
+def throughput(b: Bench) -> None:
+    side = 100 if b.quick else 1000
+    pixels = [(i & 255, (i >> 8) & 255, i >> 16) for i in range(side * side)]
+    assert len(set(pixels)) == len(pixels)
+    n = len(pixels)
+    b.section(f"throughput: {side}x{side} image, one sequence per pixel, distinct colours")
+
+    def per_pixel(stmt, bind, repeat):
+        return b.once(stmt, {"px": pixels, **bind}, repeat) / n * 1e9
+
+    truecolour = "for t in px:\n    f(t)"
+    base = per_pixel(truecolour, {"f": tc.fg_code}, 5)
+    b.row("truecolour fg_code(t)", "tintara", base, "ns/pixel", None,
+          lambda: (f"({base * n / 1e6:.0f} ms per image)", None))
+    b.row("", "twin (pure Python)", per_pixel(truecolour, {"f": wc.fg_code}, 2), "ns/pixel", base)
+    if rich:
+        b.row("", "rich from_rgb+get_ansi_codes",
+              per_pixel("for t in px:\n    fr(*t).get_ansi_codes(True)", {"fr": Color.from_rgb}, 1),
+              "ns/pixel", base)
+
+    indexed = "for r, g, b in px:\n    f(q(r, g, b))"
+    base2 = per_pixel(indexed, {"f": tc.fg_code, "q": tc.rgb_to_ansi256}, 5)
+    b.row("256-colour fg_code(rgb_to_ansi256)", "tintara", base2, "ns/pixel", None,
+          lambda: (f"({base2 * n / 1e6:.0f} ms per image)", None))
+    b.row("", "twin (pure Python)", per_pixel(indexed, {"f": wc.fg_code, "q": wc.rgb_to_ansi256}, 2),
+          "ns/pixel", base2)
+    if rich:
+        b.row("", "rich from_rgb+downgrade+codes",
+              per_pixel("for r, g, b in px:\n    fr(r, g, b).downgrade(s).get_ansi_codes(True)",
+                        {"fr": Color.from_rgb, "s": ColorSystem.EIGHT_BIT}, 1),
+              "ns/pixel", base2)
+
+
+# ---------------------------------------------------------------------------
+# Import time and memory, in fresh interpreters
+
+
+IMPORTTIME_LINE = re.compile(r"import time:\s*(\d+)\s*\|\s*(\d+)\s*\|\s*(\S.*)$")
+
+PREAMBLE = "import sys; sys.path.insert(0, {tests!r}); "
+# Loads the C++ runtime library first, to tell its share of the cost apart.
+PRELOAD = "import ctypes; ctypes.CDLL('libstdc++.so.6', ctypes.RTLD_GLOBAL); "
+
+
+def links_cxx_runtime() -> bool:
+    """Whether loading the extension modules maps the C++ runtime library."""
+    code = ("import tintara.colors, tintara.detect, tintara.styles\n"
+            "print(any('libstdc++' in line for line in open('/proc/self/maps')))")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    return out.stdout.strip() == "True"
+
+
+def import_times(module: str, runs: int, preload: str = "") -> tuple[float, float]:
+    """Best self and cumulative import time of module, in ms."""
+    selfs, cumulatives = [], []
+    code = PREAMBLE.format(tests=os.path.join(ROOT, "tests")) + preload + f"import {module}"
+    for _ in range(runs):
+        out = subprocess.run([sys.executable, "-X", "importtime", "-c", code], capture_output=True,
+                             text=True, check=True, cwd=ROOT).stderr
+        for line in out.splitlines():
+            m = IMPORTTIME_LINE.match(line)
+            if m and m.group(3).strip() == module:
+                selfs.append(int(m.group(1)) / 1000)
+                cumulatives.append(int(m.group(2)) / 1000)
+    return min(selfs), min(cumulatives)
+
+
+MEMORY_CODE = """
+import gc, os, sys
+sys.path.insert(0, {tests!r})
+import enum, re, typing, tintara, twin
+{preload}
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+rss(); gc.collect()
+r0, b0 = rss(), sys.getallocatedblocks()
+import {pkg}.colors, {pkg}.detect, {pkg}.styles
+gc.collect()
+print(rss() - r0, sys.getallocatedblocks() - b0)
+"""
+
+
+def memory(pkg: str, runs: int, preload: str = "") -> tuple[float, float]:
+    """Median RSS growth (KiB) and allocated-blocks growth of importing the three modules."""
+    rss, blocks = [], []
+    code = MEMORY_CODE.format(tests=os.path.join(ROOT, "tests"), pkg=pkg, preload=preload)
+    for _ in range(runs):
+        out = subprocess.run([sys.executable, "-c", code],
+                             capture_output=True, text=True, check=True, cwd=ROOT).stdout.split()
+        rss.append(int(out[0]) / 1024)
+        blocks.append(int(out[1]))
+    return statistics.median(rss), statistics.median(blocks)
+
+
+def imports(b: Bench) -> None:
+    runs = 1 if b.quick else 15
+    cxx = links_cxx_runtime()
+    b.section("import (self time: the module's own work, without the standard modules it imports)")
+    for name in ("colors", "detect", "styles"):
+        own, total = import_times(f"tintara.{name}", runs)
+        b.row(f"import tintara.{name}", "tintara (self)", own, "ms", None,
+              (lambda own: lambda: ("< 0.3 ms", own < 0.3))(own))
+        b.row("", "tintara (with std imports)", total, "ms")
+        if cxx:
+            warm, _ = import_times(f"tintara.{name}", runs, PRELOAD)
+            b.row("", "tintara (self, libstdc++ preloaded)", warm, "ms")
+        twin_own, _ = import_times(f"twin.{name}", runs)
+        b.row("", "twin (self, from .pyc)", twin_own, "ms", own)
+    runs = 1 if b.quick else 5
+    b.section("memory added by importing the three modules (std modules already imported)")
+    variants = [("tintara", "tintara", ""), ("twin", "twin (pure Python)", "")]
+    if cxx:
+        variants.insert(1, ("tintara", "tintara, libstdc++ preloaded", PRELOAD))
+    for pkg, label, preload in variants:
+        kib, blocks = memory(pkg, runs, preload.replace("; ", "\n"))
+        b.row("RSS growth", label, kib, "KiB")
+        b.row("allocated blocks growth", label, blocks, "blocks")
+
+
+# ---------------------------------------------------------------------------
+
+
+def machine() -> None:
+    model = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    print(f"machine: {model}, {os.cpu_count()} CPUs, {platform.machine()}, {platform.system()} "
+          f"{platform.release()}; load average {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    print(f"python:  {sys.version.split()[0]} ({sys.implementation.name}, "
+          f"{platform.python_compiler()}){' with -X dev' if sys.flags.dev_mode else ''}")
+    peers = "peers: not installed" if rich is None else (
+        f"rich {_version('rich')}, termcolor {_version('termcolor')}, "
+        f"colorama {colorama.__version__}")
+    print(f"tintara: {tintara.__version__}; {peers}")
+    print()
+
+
+def _version(dist: str) -> str:
+    from importlib.metadata import version
+
+    return version(dist)
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="a few iterations only (smoke run)")
+    args = parser.parse_args(argv)
+    bench = Bench(args.quick)
+    machine()
+    master = detection_environment()
+    try:
+        calls(bench)
+        bench.run()
+    finally:
+        DETECT_STREAM.close()
+        os.close(master)
+    throughput(bench)
+    imports(bench)
+    bench.print()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,11 @@
+"""Pure-Python twin of tintara's extension modules.
+
+``twin.colors``, ``twin.detect`` and ``twin.styles`` follow the same
+algorithms as ``tintara.colors``, ``tintara.detect`` and ``tintara.styles``:
+the same module attributes in the same order, the same results and the same
+exception messages, including the argument checks the extension makes when
+binding (exact ``str`` parameters, ``int`` coercion of ``r``, ``g``, ``b``).
+They serve the test suite as a second implementation (each is the other's
+oracle) and the benchmarks as the interpreter baseline.  Nothing here is
+installed.
+"""
