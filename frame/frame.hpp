@@ -92,13 +92,13 @@ struct FunctionDef {
     const char* name;
     const char* qualname = nullptr;  // nullptr: same as name
     std::span<const Param> params = {};
-    const char* returns;             // return annotation, nullptr: none
-    const char* doc;                 // nullptr: __doc__ is None
+    const char* returns;  // return annotation, nullptr: none
+    const char* doc;      // nullptr: __doc__ is None
     Impl impl;
     std::span<const char* const> locals = {};    // further local names for __code__
     std::span<const char* const> freevars = {};  // names read from the closure
     std::span<const char* const> cellvars = {};  // names a nested function reads
-    int line;                        // line of the traceback entries
+    int line;                                    // line of the traceback entries
 
     // Made once at import.
     mutable PyObject* names[kMaxParams] = {};
@@ -110,8 +110,7 @@ struct FunctionDef {
 
 // A function object of the frame.
 struct Function {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     const FunctionDef* def;
     ModuleState* state;
     PyObject* closure;  // a tuple for nested functions, else nullptr
@@ -182,7 +181,10 @@ Ref call(PyObject* callable, PyObject* arg);
 Ref attr(PyObject* obj, PyObject* name);
 
 // truth value of obj: 1, 0 or -1.
-inline int truth(PyObject* obj) { return PyObject_IsTrue(obj); }
+inline int truth(PyObject* obj)
+{
+    return PyObject_IsTrue(obj);
+}
 // a == b / a != b as truth values.
 int equal(PyObject* a, PyObject* b);
 
@@ -218,7 +220,10 @@ public:
     }
     void ascii(const char* s, Py_ssize_t n) noexcept { add({nullptr, s, n}); }
     template <Py_ssize_t N>
-    void lit(const char (&s)[N]) noexcept { ascii(s, N - 1); }
+    void lit(const char (&s)[N]) noexcept
+    {
+        ascii(s, N - 1);
+    }
     // The decimal text of 0..255.
     void byte(unsigned v) noexcept { ascii(kByteText[v].text, kByteText[v].len); }
     // The decimal text of a machine integer.

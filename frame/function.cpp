@@ -190,7 +190,8 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
         bool simple = nargs == nparams && kwnames == nullptr;
         for (Py_ssize_t j = 0; simple && j < nparams; ++j) {
             const Param& p = def.params[static_cast<size_t>(j)];
-            simple = p.kind == Kind::Any || (p.kind == Kind::ExactStr && PyUnicode_CheckExact(args[j])) ||
+            simple = p.kind == Kind::Any ||
+                     (p.kind == Kind::ExactStr && PyUnicode_CheckExact(args[j])) ||
                      (p.kind == Kind::Int && PyLong_CheckExact(args[j]));
         }
         if (simple) {
@@ -198,7 +199,8 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
         } else {
             PyObject* bound[kMaxParams];
             Ref owned[kMaxParams];
-            result = bind(def, args, nargs, kwnames, bound, owned) == 0 ? run(self, bound) : nullptr;
+            result =
+                bind(def, args, nargs, kwnames, bound, owned) == 0 ? run(self, bound) : nullptr;
         }
     }
     if (result == nullptr) {
@@ -245,21 +247,24 @@ Ref make_code(const ModuleState& st, const FunctionDef& def)
         nkwonly += def.params[j].keyword_only ? 1 : 0;
     }
     const int nparams = static_cast<int>(def.params.size());
-    Ref empty = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, def.name, def.line)));
+    Ref empty =
+        Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, def.name, def.line)));
     Ref replace = empty ? Ref::steal(PyObject_GetAttr(empty.get(), s_replace)) : Ref();
     Ref kwargs = Ref::steal(PyDict_New());
     if (!replace || !kwargs) {
         return {};
     }
     PyObject* kw = kwargs.get();
-    const int flags = 0x1 | 0x2 | (def.freevars.empty() ? 0 : 0x10);  // OPTIMIZED, NEWLOCALS, NESTED
+    const int flags =
+        0x1 | 0x2 | (def.freevars.empty() ? 0 : 0x10);  // OPTIMIZED, NEWLOCALS, NESTED
     if (set_item(kw, "co_argcount", Ref::steal(PyLong_FromLong(nparams - nkwonly))) < 0 ||
         set_item(kw, "co_posonlyargcount", Ref::steal(PyLong_FromLong(0))) < 0 ||
         set_item(kw, "co_kwonlyargcount", Ref::steal(PyLong_FromLong(nkwonly))) < 0 ||
         set_item(kw, "co_nlocals",
                  Ref::steal(PyLong_FromSize_t(def.params.size() + def.locals.size()))) < 0 ||
         set_item(kw, "co_varnames",
-                 name_tuple(std::span<const char* const>(params, def.params.size()), def.locals)) < 0 ||
+                 name_tuple(std::span<const char* const>(params, def.params.size()), def.locals)) <
+            0 ||
         set_item(kw, "co_freevars", name_tuple(def.freevars)) < 0 ||
         set_item(kw, "co_cellvars", name_tuple(def.cellvars)) < 0 ||
         set_item(kw, "co_flags", Ref::steal(PyLong_FromLong(flags))) < 0 ||
@@ -284,9 +289,8 @@ int prepare(const ModuleState& st, const FunctionDef& def)
     if (def.py_name == nullptr && (def.py_name = PyUnicode_InternFromString(def.name)) == nullptr) {
         return -1;
     }
-    if (def.py_qualname == nullptr &&
-        (def.py_qualname = PyUnicode_InternFromString(def.qualname ? def.qualname : def.name)) ==
-            nullptr) {
+    if (def.py_qualname == nullptr && (def.py_qualname = PyUnicode_InternFromString(
+                                           def.qualname ? def.qualname : def.name)) == nullptr) {
         return -1;
     }
     if (def.code == nullptr && (def.code = make_code(st, def).release()) == nullptr) {
@@ -486,8 +490,7 @@ PyType_Spec function_spec = {
     sizeof(Function),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
-        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_DISALLOW_INSTANTIATION |
-        Py_TPFLAGS_IMMUTABLETYPE,
+        Py_TPFLAGS_METHOD_DESCRIPTOR | Py_TPFLAGS_DISALLOW_INSTANTIATION | Py_TPFLAGS_IMMUTABLETYPE,
     function_slots,
 };
 
@@ -499,8 +502,8 @@ void add_traceback_code(const ModuleState& st, PyObject* code) noexcept
         return;
     }
     PyObject* exc = PyErr_GetRaisedException();
-    PyFrameObject* frame = PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code),
-                                       st.dict, nullptr);
+    PyFrameObject* frame =
+        PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), st.dict, nullptr);
     PyErr_SetRaisedException(exc);
     if (frame != nullptr) {
         PyTraceBack_Here(frame);

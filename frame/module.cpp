@@ -21,8 +21,14 @@ Int*& int_head() noexcept
 }
 }  // namespace
 
-Str::Str(const char* utf8) noexcept : text_(utf8), next_(str_head()) { str_head() = this; }
-Int::Int(long value) noexcept : value_(value), next_(int_head()) { int_head() = this; }
+Str::Str(const char* utf8) noexcept : text_(utf8), next_(str_head())
+{
+    str_head() = this;
+}
+Int::Int(long value) noexcept : value_(value), next_(int_head())
+{
+    int_head() = this;
+}
 
 int make_constants()
 {
@@ -243,7 +249,10 @@ int Module::set(PyObject* name, Ref value)
     return PyDict_SetItem(state.dict, name, value.get());
 }
 
-Ref Module::get(PyObject* name) const { return global(state, name); }
+Ref Module::get(PyObject* name) const
+{
+    return global(state, name);
+}
 
 int Module::import(PyObject* name)
 {

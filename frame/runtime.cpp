@@ -26,19 +26,22 @@ Ref global(const ModuleState& st, PyObject* name)
 
 Ref call_method(PyObject* obj, PyObject* name)
 {
-    return Ref::steal(PyObject_VectorcallMethod(name, &obj, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return Ref::steal(
+        PyObject_VectorcallMethod(name, &obj, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 Ref call_method(PyObject* obj, PyObject* name, PyObject* arg)
 {
     PyObject* args[] = {obj, arg};
-    return Ref::steal(PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return Ref::steal(
+        PyObject_VectorcallMethod(name, args, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 Ref call_method(PyObject* obj, PyObject* name, PyObject* arg1, PyObject* arg2)
 {
     PyObject* args[] = {obj, arg1, arg2};
-    return Ref::steal(PyObject_VectorcallMethod(name, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    return Ref::steal(
+        PyObject_VectorcallMethod(name, args, 3 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
 Ref call(PyObject* callable, PyObject* arg)
@@ -46,9 +49,15 @@ Ref call(PyObject* callable, PyObject* arg)
     return Ref::steal(PyObject_CallOneArg(callable, arg));
 }
 
-Ref attr(PyObject* obj, PyObject* name) { return Ref::steal(PyObject_GetAttr(obj, name)); }
+Ref attr(PyObject* obj, PyObject* name)
+{
+    return Ref::steal(PyObject_GetAttr(obj, name));
+}
 
-int equal(PyObject* a, PyObject* b) { return PyObject_RichCompareBool(a, b, Py_EQ); }
+int equal(PyObject* a, PyObject* b)
+{
+    return PyObject_RichCompareBool(a, b, Py_EQ);
+}
 
 Ref import_module(PyObject* name, PyObject* globals)
 {
@@ -154,8 +163,9 @@ void raise_incorrect_type(const char* param, PyTypeObject* expected, PyObject* o
     if (!got) {
         return;
     }
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200U)",
-                 param, expected->tp_name, got.get());
+    PyErr_Format(PyExc_TypeError,
+                 "Argument '%.200s' has incorrect type (expected %.200s, got %.200U)", param,
+                 expected->tp_name, got.get());
     if (!PyObject_TypeCheck(obj, expected)) {
         return;
     }
@@ -199,8 +209,8 @@ void Text::number(long long v) noexcept
     }
     char buf[24];
     int n = 0;
-    unsigned long long u = v < 0 ? 0ULL - static_cast<unsigned long long>(v)
-                                  : static_cast<unsigned long long>(v);
+    unsigned long long u =
+        v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
     do {
         buf[n++] = static_cast<char>('0' + u % 10);
         u /= 10;

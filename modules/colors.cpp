@@ -59,10 +59,14 @@ struct NamedColor {
     long code;
 };
 constexpr NamedColor kNamedColors[] = {
-    {"black", 30},        {"red", 31},           {"green", 32},        {"yellow", 33},
-    {"blue", 34},         {"magenta", 35},       {"cyan", 36},         {"white", 37},
-    {"bright_black", 90}, {"bright_red", 91},    {"bright_green", 92}, {"bright_yellow", 93},
-    {"bright_blue", 94},  {"bright_magenta", 95}, {"bright_cyan", 96},  {"bright_white", 97},
+    {"black", 30},        {"red", 31},
+    {"green", 32},        {"yellow", 33},
+    {"blue", 34},         {"magenta", 35},
+    {"cyan", 36},         {"white", 37},
+    {"bright_black", 90}, {"bright_red", 91},
+    {"bright_green", 92}, {"bright_yellow", 93},
+    {"bright_blue", 94},  {"bright_magenta", 95},
+    {"bright_cyan", 96},  {"bright_white", 97},
 };
 
 struct Alias {
@@ -344,7 +348,7 @@ Ref normalise(PyObject* color)
         auto* q = static_cast<unsigned char*>(PyUnicode_DATA(out.get()));
         for (Py_ssize_t j = 0; j < n; ++j) {
             unsigned char c = p[j];
-            q[j] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c | 0x20)
+            q[j] = (c >= 'A' && c <= 'Z')   ? static_cast<unsigned char>(c | 0x20)
                    : (c == '-' || c == ' ') ? '_'
                                             : c;
         }
@@ -369,7 +373,8 @@ Ref sorted_names(PyObject* table)
 {
     Ref names = sorted_names(table);
     if (names) {
-        PyErr_Format(PyExc_ValueError, "%s%R%s%U", "未知颜色名称: ", color, "。可用: ", names.get());
+        PyErr_Format(PyExc_ValueError, "%s%R%s%U", "未知颜色名称: ", color,
+                     "。可用: ", names.get());
     }
     return nullptr;
 }
@@ -430,8 +435,7 @@ Ref hex_digits_generic(PyObject* match, bool long_form)
     }
     Ref items[3];
     for (Py_ssize_t i = 0; i < 3; ++i) {
-        Ref digits = long_form ? Ref::steal(PySequence_GetSlice(h.get(), 2 * i, 2 * i + 2))
-                               : Ref();
+        Ref digits = long_form ? Ref::steal(PySequence_GetSlice(h.get(), 2 * i, 2 * i + 2)) : Ref();
         if (!long_form) {
             Ref digit = Ref::steal(PySequence_GetItem(h.get(), i));
             digits = digit ? Ref::steal(PyNumber_Multiply(digit.get(), i_2)) : Ref();
@@ -499,8 +503,8 @@ PyObject* validate_rgb(Function&, PyObject* const* args)
     for (int i = 0; i < 3; ++i) {
         // Both bounds on an exact int: nothing to override.
         if (small_component(args[i]) < 0) {
-            PyErr_Format(PyExc_ValueError, "%s%s%R", kLetters[i], " 分量须在 0-255 范围内，收到: ",
-                         args[i]);
+            PyErr_Format(PyExc_ValueError, "%s%s%R", kLetters[i],
+                         " 分量须在 0-255 范围内，收到: ", args[i]);
             return nullptr;
         }
     }
@@ -541,8 +545,11 @@ struct Palette {
     {
         for (int c = 0; c < 256; ++c) {
             grey[c] = static_cast<unsigned char>(
-                c < 8 ? 16 : c > 248 ? 231 : round_half_even((static_cast<double>(c - 8) / 247.0) * 24.0) + 232);
-            level[c] = static_cast<unsigned char>(round_half_even((static_cast<double>(c) / 255.0) * 5.0));
+                c < 8     ? 16
+                : c > 248 ? 231
+                          : round_half_even((static_cast<double>(c - 8) / 247.0) * 24.0) + 232);
+            level[c] =
+                static_cast<unsigned char>(round_half_even((static_cast<double>(c) / 255.0) * 5.0));
         }
     }
 };
@@ -649,8 +656,8 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
             }
         } else {
             Ref parse = global(st, s_parse_hex);
-            Ref parsed = parse ? Ref::steal(PyObject_Vectorcall(parse.get(), &color, 1, nullptr))
-                               : Ref();
+            Ref parsed =
+                parse ? Ref::steal(PyObject_Vectorcall(parse.get(), &color, 1, nullptr)) : Ref();
             if (!parsed || unpack(parsed.get(), rgb, 3) < 0) {
                 return nullptr;
             }
@@ -762,7 +769,8 @@ void keep_result(Shortcuts& sc, uint64_t generation, PyObject* color, bool foreg
         const bool hex = PyUnicode_GET_LENGTH(color) > 0 && PyUnicode_READ_CHAR(color, 0) == '#';
         PyObject* results = sc.results[foreground];
         if ((hex ? sc.parse_hex && sc.hex_re && sc.short_hex_re : sc.names) &&
-            PyDict_GET_SIZE(results) < kMaxCachedResults && PyDict_SetItem(results, color, result) < 0) {
+            PyDict_GET_SIZE(results) < kMaxCachedResults &&
+            PyDict_SetItem(results, color, result) < 0) {
             PyErr_Clear();
         }
         return;
@@ -818,8 +826,14 @@ PyObject* layer_code(const ModuleState& st, PyObject* color, bool foreground)
     return raise_not_str(result);
 }
 
-PyObject* fg_code(Function& self, PyObject* const* args) { return layer_code(*self.state, args[0], true); }
-PyObject* bg_code(Function& self, PyObject* const* args) { return layer_code(*self.state, args[0], false); }
+PyObject* fg_code(Function& self, PyObject* const* args)
+{
+    return layer_code(*self.state, args[0], true);
+}
+PyObject* bg_code(Function& self, PyObject* const* args)
+{
+    return layer_code(*self.state, args[0], false);
+}
 
 // ---------------------------------------------------------------------------
 // The functions as data
@@ -862,9 +876,10 @@ const FunctionDef fg_code_def{
     .name = "fg_code",
     .params = kColorParam,
     .returns = "str",
-    .doc = "生成前景色 ANSI 转义序列。\n\n    参数:\n"
-           "        color: 颜色名称 (如 'red')、十六进制字符串 (如 '#ff0000')、\n"
-           "               256 色索引 (0-255)、或 RGB 元组 (r, g, b)。\n    ",
+    .doc =
+        "生成前景色 ANSI 转义序列。\n\n    参数:\n"
+        "        color: 颜色名称 (如 'red')、十六进制字符串 (如 '#ff0000')、\n"
+        "               256 色索引 (0-255)、或 RGB 元组 (r, g, b)。\n    ",
     .impl = fg_code,
     .line = 88,
 };
@@ -960,21 +975,15 @@ int remember(Module& m, PyObject* name, PyObject*& slot)
 int body(Module& m)
 {
     PyObject* const typing_names[] = {s_Optional, s_Tuple};
-    if (m.import(s_re) < 0 ||
-        m.from_import(s_typing, typing_names) < 0 ||
+    if (m.import(s_re) < 0 || m.from_import(s_typing, typing_names) < 0 ||
         m.set(s_ESC, Ref::borrow(s_escape)) < 0 ||
         m.set(s_RESET_FG, reset_sequence(m, "39m")) < 0 ||
         m.set(s_RESET_BG, reset_sequence(m, "49m")) < 0 ||
-        m.set(s_NAMED_COLORS, named_colors()) < 0 ||
-        m.set(s_COLOR_ALIASES, color_aliases()) < 0 ||
+        m.set(s_NAMED_COLORS, named_colors()) < 0 || m.set(s_COLOR_ALIASES, color_aliases()) < 0 ||
         m.set(s__HEX_RE, compile(m, s_hex_pattern)) < 0 ||
-        m.set(s__SHORT_HEX_RE, compile(m, s_short_hex_pattern)) < 0 ||
-        m.def(parse_hex_def) < 0 ||
-        m.def(rgb_to_ansi256_def) < 0 ||
-        m.def(fg_code_def) < 0 ||
-        m.def(bg_code_def) < 0 ||
-        m.def(color_code_def) < 0 ||
-        m.def(validate_rgb_def) < 0) {
+        m.set(s__SHORT_HEX_RE, compile(m, s_short_hex_pattern)) < 0 || m.def(parse_hex_def) < 0 ||
+        m.def(rgb_to_ansi256_def) < 0 || m.def(fg_code_def) < 0 || m.def(bg_code_def) < 0 ||
+        m.def(color_code_def) < 0 || m.def(validate_rgb_def) < 0) {
         return -1;
     }
     if (g_orig.foreground_kwnames == nullptr &&
@@ -996,8 +1005,9 @@ const ModuleSpec kSpec{
     .short_name = "colors",
     .full_name = "tintara.colors",
     .file_name = "tintara/colors.py",
-    .doc = "ANSI 颜色码定义与转换工具。\n\n支持:\n- 4/8 色基本颜色 (标准 + 高亮)\n- 256 色扩展调色板\n"
-           "- 24 位真 RGB 色彩\n",
+    .doc =
+        "ANSI 颜色码定义与转换工具。\n\n支持:\n- 4/8 色基本颜色 (标准 + 高亮)\n- 256 色扩展调色板\n"
+        "- 24 位真 RGB 色彩\n",
     .body = body,
     .builtins = kBuiltins,
 };

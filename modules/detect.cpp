@@ -166,7 +166,8 @@ void check_environ(const ModuleState& st, EnvironShortcut& sc)
     PyObject* os_dict = PyModule_GetDict(os);
     PyObject* environ = namespace_item(os_dict, s_environ);
     PyObject* type = namespace_item(os_dict, s__Environ);
-    if (environ == nullptr || type == nullptr || reinterpret_cast<PyObject*>(Py_TYPE(environ)) != type ||
+    if (environ == nullptr || type == nullptr ||
+        reinterpret_cast<PyObject*>(Py_TYPE(environ)) != type ||
         !PyUnstable_Type_AssignVersionTag(Py_TYPE(environ))) {
         return;
     }
@@ -177,7 +178,8 @@ void check_environ(const ModuleState& st, EnvironShortcut& sc)
     }
     PyObject* data = namespace_item(own.get(), s__data);
     if (!PyDict_CheckExact(own.get()) || PyDict_GET_SIZE(own.get()) != 5 || data == nullptr ||
-        !PyDict_CheckExact(data) || !os_codec(namespace_item(own.get(), s_encodekey), s_encode_qualname) ||
+        !PyDict_CheckExact(data) ||
+        !os_codec(namespace_item(own.get(), s_encodekey), s_encode_qualname) ||
         !os_codec(namespace_item(own.get(), s_decodekey), s_decode_qualname) ||
         !os_codec(namespace_item(own.get(), s_encodevalue), s_encode_qualname) ||
         !os_codec(namespace_item(own.get(), s_decodevalue), s_decode_qualname)) {
@@ -186,7 +188,8 @@ void check_environ(const ModuleState& st, EnvironShortcut& sc)
     // os encodes with the file system encoding; only UTF-8 is done here.
     PyObject* sys = namespace_item(st.dict, s_sys);
     Ref encoding = sys != nullptr ? call_method(sys, s_getfilesystemencoding) : Ref();
-    if (!encoding || !PyUnicode_CheckExact(encoding.get()) || PyUnicode_Compare(encoding.get(), s_utf_8) != 0) {
+    if (!encoding || !PyUnicode_CheckExact(encoding.get()) ||
+        PyUnicode_Compare(encoding.get(), s_utf_8) != 0) {
         PyErr_Clear();
         return;
     }
@@ -333,7 +336,7 @@ Ref from_import(const ModuleState& st, PyObject* module, PyObject* name)
 {
     Ref fromlist = Ref::steal(PyTuple_Pack(1, name));
     Ref mod = fromlist ? Ref::steal(PyImport_ImportModuleLevelObject(module, st.dict, nullptr,
-                                                                    fromlist.get(), 0))
+                                                                     fromlist.get(), 0))
                        : Ref();
     return mod ? import_from(mod.get(), name) : Ref();
 }
@@ -398,7 +401,10 @@ Ref query_mode(PyObject* fn, PyObject* handle, PyObject* ctypes, PyObject* mode)
 }
 
 // handle == 0 or handle == -1; 1, 0 or -1.
-int no_handle(PyObject* handle) { return equals_any(handle, {i_0, i_minus_1}); }
+int no_handle(PyObject* handle)
+{
+    return equals_any(handle, {i_0, i_minus_1});
+}
 
 // ---------------------------------------------------------------------------
 // ColorLevel
@@ -426,9 +432,9 @@ Ref color_level_class(Module& m)
         }
     }
     const Entry entries[] = {
-        {s___module__, s_module_name},       {s___qualname__, s_ColorLevel},
-        {s___doc__, s_color_level_doc},      {s_NONE, values[0].get()},
-        {s_BASIC, values[1].get()},          {s_EXTENDED, values[2].get()},
+        {s___module__, s_module_name},  {s___qualname__, s_ColorLevel},
+        {s___doc__, s_color_level_doc}, {s_NONE, values[0].get()},
+        {s_BASIC, values[1].get()},     {s_EXTENDED, values[2].get()},
         {s_TRUECOLOR, values[3].get()},
     };
     for (const Entry& e : entries) {
@@ -453,7 +459,8 @@ Ref probe_console(const ModuleState& st)
         return {};
     }
     Ref dword = attr(wintypes.get(), s_DWORD);
-    if (!dword || prototype(get_std_handle.get(), list_of({dword.get()}), wintypes.get(), s_HANDLE) < 0) {
+    if (!dword ||
+        prototype(get_std_handle.get(), list_of({dword.get()}), wintypes.get(), s_HANDLE) < 0) {
         return {};
     }
     Ref get_console_mode = attr(kernel32.get(), s_GetConsoleMode);
@@ -468,8 +475,8 @@ Ref probe_console(const ModuleState& st)
     }
     dword = attr(wintypes.get(), s_DWORD);
     Ref mode = dword ? Ref::steal(PyObject_CallNoArgs(dword.get())) : Ref();
-    Ref ok = mode ? query_mode(get_console_mode.get(), handle.get(), ctypes.get(), mode.get())
-                  : Ref();
+    Ref ok =
+        mode ? query_mode(get_console_mode.get(), handle.get(), ctypes.get(), mode.get()) : Ref();
     int t = ok ? truth(ok.get()) : -1;
     return t < 0 ? Ref() : Ref::borrow(t ? Py_True : Py_False);
 }
@@ -536,7 +543,8 @@ PyObject* detect_color_level(Function& self, PyObject* const* args)
     }
     if (t) {
         int is_ide = env_equals(st, s_TERM_PROGRAM, s_vscode);
-        for (PyObject* key : {s_VSCODE_PID.get(), s_VSCODE_IPC_HOOK.get(), s_PYCHARM_HOSTED.get()}) {
+        for (PyObject* key :
+             {s_VSCODE_PID.get(), s_VSCODE_IPC_HOOK.get(), s_PYCHARM_HOSTED.get()}) {
             if (is_ide == 0) {
                 is_ide = env_true(st, key);
             }
@@ -627,7 +635,15 @@ PyObject* supports_color(Function& self, PyObject* const* args)
 constexpr long kEnableVirtualTerminalProcessing = 0x0004;
 
 // The closure of _try_enable, in this order.
-enum Cell : Py_ssize_t { kGetOsfhandle, kKernel32, kGetConsoleMode, kSetConsoleMode, kCtypes, kWintypes, kCells };
+enum Cell : Py_ssize_t {
+    kGetOsfhandle,
+    kKernel32,
+    kGetConsoleMode,
+    kSetConsoleMode,
+    kCtypes,
+    kWintypes,
+    kCells
+};
 
 // Steps 1 to 3: the handle of stream, or its fallback, the standard output
 // device.  Returns the handle, or an empty Ref: with an exception to pass
@@ -687,7 +703,8 @@ PyObject* try_enable(Function& self, PyObject* const* args)
         return nullptr;
     }
     PyObject* set_args[] = {handle.get(), new_mode.get()};
-    ok = Ref::steal(PyObject_Vectorcall(PyTuple_GET_ITEM(closure, kSetConsoleMode), set_args, 2, nullptr));
+    ok = Ref::steal(
+        PyObject_Vectorcall(PyTuple_GET_ITEM(closure, kSetConsoleMode), set_args, 2, nullptr));
     t = ok ? truth(ok.get()) : -1;
     if (t <= 0) {
         return t < 0 ? nullptr : Py_NewRef(Py_False);
@@ -719,8 +736,8 @@ int declare_console_functions(const ModuleState& st, PyObject* closure)
     Ref set_mode = attr(kernel32.get(), s_SetConsoleMode);
     Ref handle = set_mode ? attr(wintypes.get(), s_HANDLE) : Ref();
     Ref dword = handle ? attr(wintypes.get(), s_DWORD) : Ref();
-    if (!dword ||
-        prototype(set_mode.get(), list_of({handle.get(), dword.get()}), wintypes.get(), s_BOOL) < 0) {
+    if (!dword || prototype(set_mode.get(), list_of({handle.get(), dword.get()}), wintypes.get(),
+                            s_BOOL) < 0) {
         return -1;
     }
     PyTuple_SET_ITEM(closure, kKernel32, kernel32.release());
@@ -786,20 +803,25 @@ PyObject* enable_windows_vt(Function& self, PyObject* const*)
 constexpr Param kStreamParam[] = {{"stream", Kind::Any, false, true, nullptr}};
 constexpr Param kTryEnableParam[] = {{"stream", Kind::Any, false, false, nullptr}};
 constexpr const char* kDetectLocals[] = {"force", "is_ide", "colorterm", "term"};
-constexpr const char* kConsoleLocals[] = {"ctypes", "wintypes", "kernel32", "_GetStdHandle",
-                                          "_GetConsoleMode", "handle", "mode"};
+constexpr const char* kConsoleLocals[] = {
+    "ctypes", "wintypes", "kernel32", "_GetStdHandle", "_GetConsoleMode", "handle", "mode"};
 constexpr const char* kEnableLocals[] = {"_try_enable", "stream"};
 constexpr const char* kTryEnableLocals[] = {"handle", "fd", "mode", "new_mode"};
-constexpr const char* kClosureNames[] = {"ENABLE_VIRTUAL_TERMINAL_PROCESSING", "_GetConsoleMode",
-                                         "_SetConsoleMode", "ctypes", "get_osfhandle", "kernel32",
+constexpr const char* kClosureNames[] = {"ENABLE_VIRTUAL_TERMINAL_PROCESSING",
+                                         "_GetConsoleMode",
+                                         "_SetConsoleMode",
+                                         "ctypes",
+                                         "get_osfhandle",
+                                         "kernel32",
                                          "wintypes"};
 
 const FunctionDef has_windows_console_def{
     .name = "_has_windows_console",
     .returns = "bool",
-    .doc = "检测当前进程是否关联了真正的 Windows 控制台。\n\n"
-           "    通过 ``GetConsoleMode`` 验证 stdout 句柄是控制台句柄（而非管道/文件）。\n"
-           "    用于区分 IDE 终端窗口（有控制台）和 IDE 运行控制台（管道，无控制台）。\n    ",
+    .doc =
+        "检测当前进程是否关联了真正的 Windows 控制台。\n\n"
+        "    通过 ``GetConsoleMode`` 验证 stdout 句柄是控制台句柄（而非管道/文件）。\n"
+        "    用于区分 IDE 终端窗口（有控制台）和 IDE 运行控制台（管道，无控制台）。\n    ",
     .impl = has_windows_console,
     .locals = kConsoleLocals,
     .line = 26,
@@ -809,15 +831,16 @@ const FunctionDef detect_color_level_def{
     .name = "detect_color_level",
     .params = kStreamParam,
     .returns = "ColorLevel",
-    .doc = "检测终端的色彩支持级别。\n\n"
-           "    检测逻辑:\n"
-           "    1. 环境变量 NO_COLOR / FORCE_COLOR 优先\n"
-           "    2. IDE 终端检测（VS Code / PyCharm Terminal，通过控制台句柄验证）\n"
-           "    3. 非 TTY → NONE\n"
-           "    4. Windows Terminal / ConEmu / ANSICON → TRUECOLOR\n"
-           "    5. COLORTERM=truecolor/24bit → TRUECOLOR\n"
-           "    6. TERM 包含 256color → EXTENDED\n"
-           "    7. 其他有效 TERM → BASIC\n    ",
+    .doc =
+        "检测终端的色彩支持级别。\n\n"
+        "    检测逻辑:\n"
+        "    1. 环境变量 NO_COLOR / FORCE_COLOR 优先\n"
+        "    2. IDE 终端检测（VS Code / PyCharm Terminal，通过控制台句柄验证）\n"
+        "    3. 非 TTY → NONE\n"
+        "    4. Windows Terminal / ConEmu / ANSICON → TRUECOLOR\n"
+        "    5. COLORTERM=truecolor/24bit → TRUECOLOR\n"
+        "    6. TERM 包含 256color → EXTENDED\n"
+        "    7. 其他有效 TERM → BASIC\n    ",
     .impl = detect_color_level,
     .locals = kDetectLocals,
     .line = 52,
@@ -835,10 +858,11 @@ const FunctionDef supports_color_def{
 const FunctionDef enable_windows_vt_def{
     .name = "enable_windows_vt",
     .returns = "bool",
-    .doc = "在 Windows 上启用虚拟终端处理 (VT100 转义序列)。\n\n"
-           "    使用 ``msvcrt.get_osfhandle`` 获取与 Python 文件对象关联的真实\n"
-           "    Windows 句柄，确保在 VS Code 集成终端等环境中也能正确工作。\n\n"
-           "    返回是否成功启用 VT 处理。\n    ",
+    .doc =
+        "在 Windows 上启用虚拟终端处理 (VT100 转义序列)。\n\n"
+        "    使用 ``msvcrt.get_osfhandle`` 获取与 Python 文件对象关联的真实\n"
+        "    Windows 句柄，确保在 VS Code 集成终端等环境中也能正确工作。\n\n"
+        "    返回是否成功启用 VT 处理。\n    ",
     .impl = enable_windows_vt,
     .locals = kEnableLocals,
     .cellvars = kClosureNames,
@@ -864,15 +888,11 @@ int body(Module& m)
 {
     PyObject* const enum_names[] = {s_IntEnum};
     PyObject* const typing_names[] = {s_Optional};
-    return m.import(s_os) < 0 ||
-                   m.import(s_sys) < 0 ||
-                   m.from_import(s_enum, enum_names) < 0 ||
+    return m.import(s_os) < 0 || m.import(s_sys) < 0 || m.from_import(s_enum, enum_names) < 0 ||
                    m.from_import(s_typing, typing_names) < 0 ||
                    m.set(s_ColorLevel, color_level_class(m)) < 0 ||
-                   m.def(has_windows_console_def) < 0 ||
-                   m.def(detect_color_level_def) < 0 ||
-                   m.def(supports_color_def) < 0 ||
-                   m.def(enable_windows_vt_def) < 0
+                   m.def(has_windows_console_def) < 0 || m.def(detect_color_level_def) < 0 ||
+                   m.def(supports_color_def) < 0 || m.def(enable_windows_vt_def) < 0
                ? -1
                : 0;
 }

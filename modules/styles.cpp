@@ -19,9 +19,9 @@ struct Style {
     long off;
 };
 constexpr Style kStyles[] = {
-    {"bold", 1, 22},       {"dim", 2, 22},     {"italic", 3, 23},         {"underline", 4, 24},
-    {"blink", 5, 25},      {"blink_fast", 6, 25}, {"reverse", 7, 27},     {"hidden", 8, 28},
-    {"strikethrough", 9, 29}, {"strike", 9, 29}, {"conceal", 8, 28},       {"overline", 53, 55},
+    {"bold", 1, 22},          {"dim", 2, 22},        {"italic", 3, 23},  {"underline", 4, 24},
+    {"blink", 5, 25},         {"blink_fast", 6, 25}, {"reverse", 7, 27}, {"hidden", 8, 28},
+    {"strikethrough", 9, 29}, {"strike", 9, 29},     {"conceal", 8, 28}, {"overline", 53, 55},
 };
 
 // ", ".join(sorted(set(table)))
@@ -59,8 +59,9 @@ bool plain_styles(PyObject* table)
     PyObject* key;
     PyObject* value;
     while (PyDict_Next(table, &pos, &key, &value)) {
-        if (!PyUnicode_CheckExact(key) || !PyTuple_CheckExact(value) || PyTuple_GET_SIZE(value) != 2 ||
-            !PyLong_CheckExact(PyTuple_GET_ITEM(value, 0)) || !PyLong_CheckExact(PyTuple_GET_ITEM(value, 1))) {
+        if (!PyUnicode_CheckExact(key) || !PyTuple_CheckExact(value) ||
+            PyTuple_GET_SIZE(value) != 2 || !PyLong_CheckExact(PyTuple_GET_ITEM(value, 0)) ||
+            !PyLong_CheckExact(PyTuple_GET_ITEM(value, 1))) {
             return false;
         }
     }
@@ -85,7 +86,8 @@ Shortcuts& shortcuts(const ModuleState& st)
     }
     PyObject* table = nullptr;
     PyObject* esc = nullptr;
-    if (PyDict_GetItemRef(st.dict, s_STYLES, &table) < 0 || PyDict_GetItemRef(st.dict, s_ESC, &esc) < 0) {
+    if (PyDict_GetItemRef(st.dict, s_STYLES, &table) < 0 ||
+        PyDict_GetItemRef(st.dict, s_ESC, &esc) < 0) {
         PyErr_Clear();
     }
     sc.usable = esc != nullptr && PyUnicode_CheckExact(esc) && plain_styles(table) &&
@@ -149,8 +151,14 @@ PyObject* style_sequence(const ModuleState& st, PyObject* name, int which)
     return text.build().release();
 }
 
-PyObject* style_on(Function& self, PyObject* const* args) { return cached_sequence(*self.state, args[0], 0); }
-PyObject* style_off(Function& self, PyObject* const* args) { return cached_sequence(*self.state, args[0], 1); }
+PyObject* style_on(Function& self, PyObject* const* args)
+{
+    return cached_sequence(*self.state, args[0], 0);
+}
+PyObject* style_off(Function& self, PyObject* const* args)
+{
+    return cached_sequence(*self.state, args[0], 1);
+}
 
 constexpr Param kNameParam[] = {{"name", Kind::ExactStr, false, false, "str"}};
 
@@ -198,10 +206,8 @@ Ref style_table()
 
 int body(Module& m)
 {
-    return m.set(s_ESC, Ref::borrow(s_escape)) < 0 ||
-                   m.set(s_RESET_ALL, reset_all(m)) < 0 ||
-                   m.set(s_STYLES, style_table()) < 0 ||
-                   m.def(style_on_def) < 0 ||
+    return m.set(s_ESC, Ref::borrow(s_escape)) < 0 || m.set(s_RESET_ALL, reset_all(m)) < 0 ||
+                   m.set(s_STYLES, style_table()) < 0 || m.def(style_on_def) < 0 ||
                    m.def(style_off_def) < 0
                ? -1
                : 0;
