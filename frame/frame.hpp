@@ -100,7 +100,7 @@ struct FunctionDef {
     std::span<const char* const> cellvars = {};  // names a nested function reads
     int line;                                    // line of the traceback entries
 
-    // Made once at import.
+    // Made when first needed.
     mutable PyObject* names[kMaxParams] = {};
     mutable PyObject* code = nullptr;   // __code__
     mutable PyObject* trace = nullptr;  // code of the traceback entries

@@ -274,10 +274,11 @@ Ref make_code(const ModuleState& st, const FunctionDef& def)
     return Ref::steal(PyObject_VectorcallDict(replace.get(), nullptr, 0, kw));
 }
 
-// Names and code objects of def, made the first time a function of it is.
-int prepare(const ModuleState& st, const FunctionDef& def)
+// The names of def, made the first time a function of it is.  Its code
+// objects are made when first needed, which keeps them out of the import.
+int prepare(const FunctionDef& def)
 {
-    if (def.trace != nullptr) {
+    if (def.py_qualname != nullptr) {
         return 0;
     }
     for (size_t j = 0; j < def.params.size(); ++j) {
@@ -289,28 +290,30 @@ int prepare(const ModuleState& st, const FunctionDef& def)
     if (def.py_name == nullptr && (def.py_name = PyUnicode_InternFromString(def.name)) == nullptr) {
         return -1;
     }
-    if (def.py_qualname == nullptr && (def.py_qualname = PyUnicode_InternFromString(
-                                           def.qualname ? def.qualname : def.name)) == nullptr) {
-        return -1;
+    def.py_qualname = PyUnicode_InternFromString(def.qualname ? def.qualname : def.name);
+    return def.py_qualname != nullptr ? 0 : -1;
+}
+
+// The empty code object that names def's traceback entries, e.g.
+// "tintara.detect.enable_windows_vt._try_enable": the module's name and the
+// qualified name without its "<locals>" steps.
+PyObject* trace_code(const ModuleState& st, const FunctionDef& def)
+{
+    if (def.trace != nullptr) {
+        return def.trace;
     }
-    if (def.code == nullptr && (def.code = make_code(st, def).release()) == nullptr) {
-        return -1;
-    }
-    // "tintara.detect.enable_windows_vt._try_enable": the qualified name
-    // without its "<locals>" steps.
     Ref dotted = Ref::steal(PyUnicode_FromFormat("%s.%U", st.full_name, def.py_qualname));
     Ref locals = Ref::steal(PyUnicode_FromString(".<locals>"));
     Ref nothing = Ref::steal(PyUnicode_FromString(""));
     if (!dotted || !locals || !nothing) {
-        return -1;
+        return nullptr;
     }
     Ref trace_name = Ref::steal(PyUnicode_Replace(dotted.get(), locals.get(), nothing.get(), -1));
     const char* utf8 = trace_name ? PyUnicode_AsUTF8(trace_name.get()) : nullptr;
-    if (utf8 == nullptr) {
-        return -1;
+    if (utf8 != nullptr) {
+        def.trace = reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, utf8, def.line));
     }
-    def.trace = reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, utf8, def.line));
-    return def.trace != nullptr ? 0 : -1;
+    return def.trace;
 }
 
 // ---------------------------------------------------------------------------
@@ -407,7 +410,12 @@ PyObject* get_kwdefaults(PyObject* op, void*)
 
 PyObject* get_code(PyObject* op, void*)
 {
-    return Py_NewRef(reinterpret_cast<Function*>(op)->def->code);
+    auto* f = reinterpret_cast<Function*>(op);
+    const FunctionDef& def = *f->def;
+    if (def.code == nullptr && (def.code = make_code(*f->state, def).release()) == nullptr) {
+        return nullptr;
+    }
+    return Py_NewRef(def.code);
 }
 
 // The namespace the function's names are looked up in, as for Python
@@ -523,7 +531,7 @@ PyTypeObject* function_type() noexcept
 
 Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
 {
-    if (prepare(st, def) < 0) {
+    if (prepare(def) < 0) {
         return {};
     }
     Ref annotations = Ref::steal(PyDict_New());
@@ -581,8 +589,13 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
 
 void add_traceback(const ModuleState& st, const FunctionDef& def) noexcept
 {
-    if (def.trace != nullptr) {
-        add_traceback_code(st, def.trace);
+    // Making the code object must not disturb the exception being raised.
+    PyObject* exc = PyErr_GetRaisedException();
+    PyObject* code = trace_code(st, def);
+    PyErr_Clear();
+    PyErr_SetRaisedException(exc);
+    if (code != nullptr) {
+        add_traceback_code(st, code);
     }
 }
 
