@@ -27,4 +27,30 @@ bool Watch::watch(PyObject* dict) noexcept
     return true;
 }
 
+PyObject* peek(PyObject* dict, PyObject* key) noexcept
+{
+    PyObject* value = nullptr;
+    if (PyDict_GetItemRef(dict, key, &value) < 0) {
+        PyErr_Clear();
+    }
+    Py_XDECREF(value);
+    return value;
+}
+
+bool plain_table(PyObject* table, bool (*value_ok)(PyObject*)) noexcept
+{
+    if (table == nullptr || !PyDict_CheckExact(table)) {
+        return false;
+    }
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    while (PyDict_Next(table, &pos, &key, &value)) {
+        if (!PyUnicode_CheckExact(key) || !value_ok(value)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace tintara

@@ -27,4 +27,13 @@ private:
     static inline int id_ = -2;  // -2: not asked yet, -1: none to be had
 };
 
+// What dict binds key to, or null (also on error, which is cleared).  The
+// dict keeps the object alive; a shortcut check only compares or inspects it
+// and must not keep it past a change of the generation.
+PyObject* peek(PyObject* dict, PyObject* key) noexcept;
+
+// A plain dict (exact type) whose keys are all exact strs and whose values
+// all pass value_ok: a table whose lookups run no Python code.
+bool plain_table(PyObject* table, bool (*value_ok)(PyObject*)) noexcept;
+
 }  // namespace tintara

@@ -111,32 +111,13 @@ Shortcuts g_short;
 
 constexpr Py_ssize_t kMaxCachedResults = 4096;
 
-// The object name is bound to in the module namespace itself, or null.
-PyObject* bound(const ModuleState& st, PyObject* name)
+bool exact_int(PyObject* v)
 {
-    PyObject* value = nullptr;
-    if (PyDict_GetItemRef(st.dict, name, &value) < 0) {
-        PyErr_Clear();
-    }
-    Py_XDECREF(value);  // the namespace keeps it; compared, never used
-    return value;
+    return PyLong_CheckExact(v);
 }
-
-// A plain dict whose keys are exact strs and values of exactly value_type.
-bool plain_table(PyObject* table, PyTypeObject* value_type)
+bool exact_str(PyObject* v)
 {
-    if (table == nullptr || !PyDict_CheckExact(table)) {
-        return false;
-    }
-    Py_ssize_t pos = 0;
-    PyObject* key;
-    PyObject* value;
-    while (PyDict_Next(table, &pos, &key, &value)) {
-        if (!PyUnicode_CheckExact(key) || Py_TYPE(value) != value_type) {
-            return false;
-        }
-    }
-    return true;
+    return PyUnicode_CheckExact(v);
 }
 
 void forget_results(Shortcuts& sc)
@@ -170,16 +151,16 @@ const Shortcuts& shortcuts(const ModuleState& st)
     if (!Watch::watch(st.dict)) {
         return sc;
     }
-    PyObject* esc = bound(st, s_ESC);
+    PyObject* esc = peek(st.dict, s_ESC);
     sc.esc = esc != nullptr && PyUnicode_CheckExact(esc) ? Py_NewRef(esc) : nullptr;
-    sc.color_code = bound(st, s__color_code) == g_orig.color_code;
-    sc.validate_rgb = bound(st, s__validate_rgb) == g_orig.validate_rgb;
-    sc.hex_re = bound(st, s__HEX_RE) == g_orig.hex_re;
-    sc.short_hex_re = bound(st, s__SHORT_HEX_RE) == g_orig.short_hex_re;
-    sc.parse_hex = bound(st, s_parse_hex) == g_orig.parse_hex;
-    PyObject* named = bound(st, s_NAMED_COLORS);
-    PyObject* aliases = bound(st, s_COLOR_ALIASES);
-    sc.names = plain_table(named, &PyLong_Type) && plain_table(aliases, &PyUnicode_Type) &&
+    sc.color_code = peek(st.dict, s__color_code) == g_orig.color_code;
+    sc.validate_rgb = peek(st.dict, s__validate_rgb) == g_orig.validate_rgb;
+    sc.hex_re = peek(st.dict, s__HEX_RE) == g_orig.hex_re;
+    sc.short_hex_re = peek(st.dict, s__SHORT_HEX_RE) == g_orig.short_hex_re;
+    sc.parse_hex = peek(st.dict, s_parse_hex) == g_orig.parse_hex;
+    PyObject* named = peek(st.dict, s_NAMED_COLORS);
+    PyObject* aliases = peek(st.dict, s_COLOR_ALIASES);
+    sc.names = plain_table(named, exact_int) && plain_table(aliases, exact_str) &&
                Watch::watch(named) && Watch::watch(aliases);
     return sc;
 }

@@ -128,16 +128,6 @@ Str s_utf_8{"utf-8"};
 Str s_encode_qualname{"_create_environ_mapping.<locals>.encode"};
 Str s_decode_qualname{"_create_environ_mapping.<locals>.decode"};
 
-PyObject* namespace_item(PyObject* dict, PyObject* key)
-{
-    PyObject* value = nullptr;
-    if (PyDict_GetItemRef(dict, key, &value) < 0) {
-        PyErr_Clear();
-    }
-    Py_XDECREF(value);  // the namespace keeps it
-    return value;
-}
-
 // fn is one of os's own environ codecs: a Python function os made.
 bool os_codec(PyObject* fn, PyObject* qualname)
 {
@@ -159,13 +149,13 @@ void check_environ(const ModuleState& st, EnvironShortcut& sc)
     Py_CLEAR(sc.environ);
     Py_CLEAR(sc.data);
     sc.generation = Watch::generation();
-    PyObject* os = namespace_item(st.dict, s_os);
+    PyObject* os = peek(st.dict, s_os);
     if (os == nullptr || !PyModule_CheckExact(os)) {
         return;
     }
     PyObject* os_dict = PyModule_GetDict(os);
-    PyObject* environ = namespace_item(os_dict, s_environ);
-    PyObject* type = namespace_item(os_dict, s__Environ);
+    PyObject* environ = peek(os_dict, s_environ);
+    PyObject* type = peek(os_dict, s__Environ);
     if (environ == nullptr || type == nullptr ||
         reinterpret_cast<PyObject*>(Py_TYPE(environ)) != type ||
         !PyUnstable_Type_AssignVersionTag(Py_TYPE(environ))) {
@@ -176,17 +166,16 @@ void check_environ(const ModuleState& st, EnvironShortcut& sc)
         PyErr_Clear();
         return;
     }
-    PyObject* data = namespace_item(own.get(), s__data);
+    PyObject* data = peek(own.get(), s__data);
     if (!PyDict_CheckExact(own.get()) || PyDict_GET_SIZE(own.get()) != 5 || data == nullptr ||
-        !PyDict_CheckExact(data) ||
-        !os_codec(namespace_item(own.get(), s_encodekey), s_encode_qualname) ||
-        !os_codec(namespace_item(own.get(), s_decodekey), s_decode_qualname) ||
-        !os_codec(namespace_item(own.get(), s_encodevalue), s_encode_qualname) ||
-        !os_codec(namespace_item(own.get(), s_decodevalue), s_decode_qualname)) {
+        !PyDict_CheckExact(data) || !os_codec(peek(own.get(), s_encodekey), s_encode_qualname) ||
+        !os_codec(peek(own.get(), s_decodekey), s_decode_qualname) ||
+        !os_codec(peek(own.get(), s_encodevalue), s_encode_qualname) ||
+        !os_codec(peek(own.get(), s_decodevalue), s_decode_qualname)) {
         return;
     }
     // os encodes with the file system encoding; only UTF-8 is done here.
-    PyObject* sys = namespace_item(st.dict, s_sys);
+    PyObject* sys = peek(st.dict, s_sys);
     Ref encoding = sys != nullptr ? call_method(sys, s_getfilesystemencoding) : Ref();
     if (!encoding || !PyUnicode_CheckExact(encoding.get()) ||
         PyUnicode_Compare(encoding.get(), s_utf_8) != 0) {

@@ -50,22 +50,12 @@ struct Shortcuts {
 };
 Shortcuts g_short;
 
-bool plain_styles(PyObject* table)
+// (on, off) as the module made them: a pair of exact ints.
+bool plain_pair(PyObject* value)
 {
-    if (table == nullptr || !PyDict_CheckExact(table)) {
-        return false;
-    }
-    Py_ssize_t pos = 0;
-    PyObject* key;
-    PyObject* value;
-    while (PyDict_Next(table, &pos, &key, &value)) {
-        if (!PyUnicode_CheckExact(key) || !PyTuple_CheckExact(value) ||
-            PyTuple_GET_SIZE(value) != 2 || !PyLong_CheckExact(PyTuple_GET_ITEM(value, 0)) ||
-            !PyLong_CheckExact(PyTuple_GET_ITEM(value, 1))) {
-            return false;
-        }
-    }
-    return true;
+    return PyTuple_CheckExact(value) && PyTuple_GET_SIZE(value) == 2 &&
+           PyLong_CheckExact(PyTuple_GET_ITEM(value, 0)) &&
+           PyLong_CheckExact(PyTuple_GET_ITEM(value, 1));
 }
 
 Shortcuts& shortcuts(const ModuleState& st)
@@ -84,16 +74,10 @@ Shortcuts& shortcuts(const ModuleState& st)
             return sc;
         }
     }
-    PyObject* table = nullptr;
-    PyObject* esc = nullptr;
-    if (PyDict_GetItemRef(st.dict, s_STYLES, &table) < 0 ||
-        PyDict_GetItemRef(st.dict, s_ESC, &esc) < 0) {
-        PyErr_Clear();
-    }
-    sc.usable = esc != nullptr && PyUnicode_CheckExact(esc) && plain_styles(table) &&
+    PyObject* table = peek(st.dict, s_STYLES);
+    PyObject* esc = peek(st.dict, s_ESC);
+    sc.usable = esc != nullptr && PyUnicode_CheckExact(esc) && plain_table(table, plain_pair) &&
                 Watch::watch(st.dict) && Watch::watch(table);
-    Py_XDECREF(table);
-    Py_XDECREF(esc);
     return sc;
 }
 

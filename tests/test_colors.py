@@ -21,6 +21,8 @@ import typing
 
 import pytest
 
+from checks import raises
+
 ESC = "\x1b["
 
 NAMED = {
@@ -40,15 +42,6 @@ assert AVAILABLE == (
     "bright_magenta, bright_red, bright_white, bright_yellow, cyan, green, "
     "magenta, red, white, yellow"
 )
-
-
-def raises(exc_type, message, fn, *args, **kwargs):
-    """Calls fn, which must raise exactly exc_type with exactly message."""
-    with pytest.raises(exc_type) as info:
-        fn(*args, **kwargs)
-    assert type(info.value) is exc_type
-    assert str(info.value) == message
-    return info.value
 
 
 def unknown(arg, available=AVAILABLE):

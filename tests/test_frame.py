@@ -20,6 +20,8 @@ import typing
 
 import pytest
 
+from checks import raises
+
 import tintara.colors as colors
 import tintara.detect as detect
 import tintara.styles as styles
@@ -45,14 +47,6 @@ def entries(error):
 def entry(qualified):
     module = qualified.split(".")[1]
     return (qualified, f"tintara/{module}.py")
-
-
-def raises(exc_type, message, fn, *args, **kwargs):
-    with pytest.raises(exc_type) as info:
-        fn(*args, **kwargs)
-    assert type(info.value) is exc_type
-    assert str(info.value) == message
-    return info.value
 
 
 # ---------------------------------------------------------------------------
