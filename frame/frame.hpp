@@ -58,7 +58,7 @@ struct ModuleState {
     const char* file_name;   // "tintara/colors.py"
     int64_t interpreter = -1;
     PyObject* module = nullptr;
-    PyObject* dict = nullptr;
+    PyObject* dict = nullptr;           // the namespace functions read (owned)
     PyObject* builtins = nullptr;       // the builtins module
     PyObject* builtins_dict = nullptr;  // and its namespace
 };

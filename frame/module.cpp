@@ -122,7 +122,7 @@ PyObject* create(PyObject* spec, PyModuleDef*) noexcept
 int run_exec(ModuleState& st, const ModuleSpec& spec, PyObject* module)
 {
     st.module = Py_NewRef(module);
-    st.dict = PyModule_GetDict(module);
+    Py_XSETREF(st.dict, Py_NewRef(PyModule_GetDict(module)));
     Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
     if (!builtins) {
         return -1;
@@ -201,8 +201,9 @@ int exec(PyObject* module) noexcept
     if (name) {
         add_traceback_named(st, PyUnicode_AsUTF8(name.get()), 1);
     }
+    // Functions the failed body made may still be reachable: they keep
+    // reading its namespace (held until the next import replaces it).
     Py_CLEAR(st.module);
-    st.dict = nullptr;
     return -1;
 }
 

@@ -295,7 +295,8 @@ Ref Text::build()
     }
     for (int i = 0; i < count_; ++i) {
         const Piece& p = pieces_[i];
-        int rc = p.str != nullptr ? PyUnicodeWriter_WriteStr(writer, p.str)
+        // The characters themselves: a str subclass's __str__ is not asked.
+        int rc = p.str != nullptr ? PyUnicodeWriter_WriteSubstring(writer, p.str, 0, p.len)
                                   : PyUnicodeWriter_WriteUTF8(writer, p.ascii, p.len);
         if (rc < 0) {
             PyUnicodeWriter_Discard(writer);

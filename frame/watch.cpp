@@ -27,14 +27,13 @@ bool Watch::watch(PyObject* dict) noexcept
     return true;
 }
 
-PyObject* peek(PyObject* dict, PyObject* key) noexcept
+Ref peek(PyObject* dict, PyObject* key) noexcept
 {
     PyObject* value = nullptr;
     if (PyDict_GetItemRef(dict, key, &value) < 0) {
         PyErr_Clear();
     }
-    Py_XDECREF(value);
-    return value;
+    return Ref::steal(value);
 }
 
 bool plain_table(PyObject* table, bool (*value_ok)(PyObject*)) noexcept

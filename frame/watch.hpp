@@ -27,10 +27,10 @@ private:
     static inline int id_ = -2;  // -2: not asked yet, -1: none to be had
 };
 
-// What dict binds key to, or null (also on error, which is cleared).  The
-// dict keeps the object alive; a shortcut check only compares or inspects it
-// and must not keep it past a change of the generation.
-PyObject* peek(PyObject* dict, PyObject* key) noexcept;
+// What dict binds key to, or empty (also on error, which is cleared).
+// Looking a key up can run Python code (a key's __eq__), so whoever checks a
+// shortcut this way compares the generation before and after.
+Ref peek(PyObject* dict, PyObject* key) noexcept;
 
 // A plain dict (exact type) whose keys are all exact strs and whose values
 // all pass value_ok: a table whose lookups run no Python code.

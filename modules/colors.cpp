@@ -141,7 +141,8 @@ const Shortcuts& shortcuts(const ModuleState& st)
     }
     forget_results(sc);
     sc.color_code = sc.validate_rgb = sc.hex_re = sc.short_hex_re = sc.parse_hex = sc.names = false;
-    sc.generation = Watch::generation();
+    const uint64_t generation = Watch::generation();
+    sc.generation = generation;
     for (PyObject*& results : sc.results) {
         if (results == nullptr && (results = PyDict_New()) == nullptr) {
             PyErr_Clear();
@@ -151,17 +152,27 @@ const Shortcuts& shortcuts(const ModuleState& st)
     if (!Watch::watch(st.dict)) {
         return sc;
     }
-    PyObject* esc = peek(st.dict, s_ESC);
-    sc.esc = esc != nullptr && PyUnicode_CheckExact(esc) ? Py_NewRef(esc) : nullptr;
-    sc.color_code = peek(st.dict, s__color_code) == g_orig.color_code;
-    sc.validate_rgb = peek(st.dict, s__validate_rgb) == g_orig.validate_rgb;
-    sc.hex_re = peek(st.dict, s__HEX_RE) == g_orig.hex_re;
-    sc.short_hex_re = peek(st.dict, s__SHORT_HEX_RE) == g_orig.short_hex_re;
-    sc.parse_hex = peek(st.dict, s_parse_hex) == g_orig.parse_hex;
-    PyObject* named = peek(st.dict, s_NAMED_COLORS);
-    PyObject* aliases = peek(st.dict, s_COLOR_ALIASES);
-    sc.names = plain_table(named, exact_int) && plain_table(aliases, exact_str) &&
-               Watch::watch(named) && Watch::watch(aliases);
+    Ref esc = peek(st.dict, s_ESC);
+    Ref named = peek(st.dict, s_NAMED_COLORS);
+    Ref aliases = peek(st.dict, s_COLOR_ALIASES);
+    const bool color_code = peek(st.dict, s__color_code).get() == g_orig.color_code;
+    const bool validate_rgb = peek(st.dict, s__validate_rgb).get() == g_orig.validate_rgb;
+    const bool hex_re = peek(st.dict, s__HEX_RE).get() == g_orig.hex_re;
+    const bool short_hex_re = peek(st.dict, s__SHORT_HEX_RE).get() == g_orig.short_hex_re;
+    const bool parse_hex = peek(st.dict, s_parse_hex).get() == g_orig.parse_hex;
+    const bool names = plain_table(named.get(), exact_int) &&
+                       plain_table(aliases.get(), exact_str) && Watch::watch(named.get()) &&
+                       Watch::watch(aliases.get());
+    if (Watch::generation() != generation) {
+        return sc;  // changed while we looked: no shortcuts this time
+    }
+    sc.esc = esc && PyUnicode_CheckExact(esc.get()) ? esc.release() : nullptr;
+    sc.color_code = color_code;
+    sc.validate_rgb = validate_rgb;
+    sc.hex_re = hex_re;
+    sc.short_hex_re = short_hex_re;
+    sc.parse_hex = parse_hex;
+    sc.names = names;
     return sc;
 }
 
@@ -463,10 +474,11 @@ PyObject* parse_hex(Function& self, PyObject* const* args)
 {
     PyObject* color = args[0];
     const ModuleState& st = *self.state;
-    const Shortcuts& sc = shortcuts(st);
-    Ref rgb = try_pattern(st, s__HEX_RE, g_orig.hex_re, color, true, sc.hex_re);
+    // Each step asks afresh: a rebound _HEX_RE's match may change the rest.
+    Ref rgb = try_pattern(st, s__HEX_RE, g_orig.hex_re, color, true, shortcuts(st).hex_re);
     if (!rgb && !PyErr_Occurred()) {
-        rgb = try_pattern(st, s__SHORT_HEX_RE, g_orig.short_hex_re, color, false, sc.short_hex_re);
+        rgb = try_pattern(st, s__SHORT_HEX_RE, g_orig.short_hex_re, color, false,
+                          shortcuts(st).short_hex_re);
     }
     if (!rgb && !PyErr_Occurred()) {
         PyErr_Format(PyExc_ValueError, "%s%R%s", "无法解析十六进制颜色: ", color,

@@ -144,50 +144,62 @@ bool os_codec(PyObject* fn, PyObject* qualname)
            PyUnicode_CompareWithASCIIString(PyFunction_GetModule(fn), "os") == 0;
 }
 
+// Works out whether the shortcut is exact now.  Everything it inspects is
+// held while it looks, and the dicts are watched before they are read: a
+// change made meanwhile (by the Python code the encoding query runs, say)
+// moves the generation past the one recorded, and the next read checks
+// again.
 void check_environ(const ModuleState& st, EnvironShortcut& sc)
 {
     Py_CLEAR(sc.environ);
     Py_CLEAR(sc.data);
-    sc.generation = Watch::generation();
-    PyObject* os = peek(st.dict, s_os);
-    if (os == nullptr || !PyModule_CheckExact(os)) {
-        return;
-    }
-    PyObject* os_dict = PyModule_GetDict(os);
-    PyObject* environ = peek(os_dict, s_environ);
-    PyObject* type = peek(os_dict, s__Environ);
-    if (environ == nullptr || type == nullptr ||
-        reinterpret_cast<PyObject*>(Py_TYPE(environ)) != type ||
-        !PyUnstable_Type_AssignVersionTag(Py_TYPE(environ))) {
-        return;
-    }
-    Ref own = Ref::steal(PyObject_GenericGetDict(environ, nullptr));
-    if (!own) {
-        PyErr_Clear();
-        return;
-    }
-    PyObject* data = peek(own.get(), s__data);
-    if (!PyDict_CheckExact(own.get()) || PyDict_GET_SIZE(own.get()) != 5 || data == nullptr ||
-        !PyDict_CheckExact(data) || !os_codec(peek(own.get(), s_encodekey), s_encode_qualname) ||
-        !os_codec(peek(own.get(), s_decodekey), s_decode_qualname) ||
-        !os_codec(peek(own.get(), s_encodevalue), s_encode_qualname) ||
-        !os_codec(peek(own.get(), s_decodevalue), s_decode_qualname)) {
-        return;
-    }
+    const uint64_t generation = Watch::generation();
+    sc.generation = generation;
+
     // os encodes with the file system encoding; only UTF-8 is done here.
-    PyObject* sys = peek(st.dict, s_sys);
-    Ref encoding = sys != nullptr ? call_method(sys, s_getfilesystemencoding) : Ref();
+    Ref sys = peek(st.dict, s_sys);
+    Ref encoding = sys ? call_method(sys.get(), s_getfilesystemencoding) : Ref();
     if (!encoding || !PyUnicode_CheckExact(encoding.get()) ||
         PyUnicode_Compare(encoding.get(), s_utf_8) != 0) {
         PyErr_Clear();
         return;
     }
-    if (!Watch::watch(st.dict) || !Watch::watch(os_dict) || !Watch::watch(own.get())) {
+    Ref os = peek(st.dict, s_os);
+    if (!Watch::watch(st.dict) || !os || !PyModule_CheckExact(os.get())) {
         return;
     }
-    sc.environ = Py_NewRef(environ);
-    sc.data = Py_NewRef(data);
-    sc.version = Py_TYPE(environ)->tp_version_tag;
+    Ref os_dict = Ref::borrow(PyModule_GetDict(os.get()));
+    if (!Watch::watch(os_dict.get())) {
+        return;
+    }
+    Ref environ = peek(os_dict.get(), s_environ);
+    Ref type = peek(os_dict.get(), s__Environ);
+    if (!environ || !type || reinterpret_cast<PyObject*>(Py_TYPE(environ.get())) != type.get() ||
+        !PyUnstable_Type_AssignVersionTag(Py_TYPE(environ.get()))) {
+        return;
+    }
+    Ref own = Ref::steal(PyObject_GenericGetDict(environ.get(), nullptr));
+    if (!own) {
+        PyErr_Clear();
+        return;
+    }
+    if (!PyDict_CheckExact(own.get()) || !Watch::watch(own.get())) {
+        return;
+    }
+    Ref data = peek(own.get(), s__data);
+    if (PyDict_GET_SIZE(own.get()) != 5 || !data || !PyDict_CheckExact(data.get()) ||
+        !os_codec(peek(own.get(), s_encodekey).get(), s_encode_qualname) ||
+        !os_codec(peek(own.get(), s_decodekey).get(), s_decode_qualname) ||
+        !os_codec(peek(own.get(), s_encodevalue).get(), s_encode_qualname) ||
+        !os_codec(peek(own.get(), s_decodevalue).get(), s_decode_qualname)) {
+        return;
+    }
+    if (Watch::generation() != generation) {
+        return;
+    }
+    sc.version = Py_TYPE(environ.get())->tp_version_tag;
+    sc.environ = environ.release();
+    sc.data = data.release();
 }
 
 // os.environ._data when the shortcut is exact, else null.
@@ -228,11 +240,11 @@ PyObject* encoded_key(PyObject* key)
 // os.environ.get(key[, fallback]), reading os and environ afresh.
 Ref env_get(const ModuleState& st, PyObject* key, PyObject* fallback = nullptr)
 {
-    PyObject* data = environ_data(st);
-    PyObject* encoded = data != nullptr ? encoded_key(key) : nullptr;
+    Ref data = Ref::borrow(environ_data(st));
+    PyObject* encoded = data ? encoded_key(key) : nullptr;
     if (encoded != nullptr) {
         PyObject* raw = nullptr;
-        int found = PyDict_GetItemRef(data, encoded, &raw);
+        int found = PyDict_GetItemRef(data.get(), encoded, &raw);
         if (found < 0) {
             return {};
         }
@@ -712,29 +724,28 @@ PyObject* try_enable(Function& self, PyObject* const* args)
 extern const FunctionDef try_enable_def;
 
 // Step 4: kernel32 and the two console-mode functions with their
-// prototypes, into the closure.  -1 with an exception on failure.
-int declare_console_functions(const ModuleState& st, PyObject* closure)
+// prototypes; then the closure of _try_enable, made whole in one step.
+// Empty with an exception on failure.
+Ref console_closure(const ModuleState& st, PyObject* get_osfhandle)
 {
     Ref ctypes = import_module(s_ctypes, st.dict);
     Ref wintypes = ctypes ? from_import(st, s_ctypes, s_wintypes) : Ref();
     Ref kernel32 = wintypes ? load_kernel32(ctypes.get()) : Ref();
     Ref get_mode = kernel32 ? attr(kernel32.get(), s_GetConsoleMode) : Ref();
     if (!get_mode || console_mode_prototype(get_mode.get(), ctypes.get(), wintypes.get()) < 0) {
-        return -1;
+        return {};
     }
     Ref set_mode = attr(kernel32.get(), s_SetConsoleMode);
     Ref handle = set_mode ? attr(wintypes.get(), s_HANDLE) : Ref();
     Ref dword = handle ? attr(wintypes.get(), s_DWORD) : Ref();
     if (!dword || prototype(set_mode.get(), list_of({handle.get(), dword.get()}), wintypes.get(),
                             s_BOOL) < 0) {
-        return -1;
+        return {};
     }
-    PyTuple_SET_ITEM(closure, kKernel32, kernel32.release());
-    PyTuple_SET_ITEM(closure, kGetConsoleMode, get_mode.release());
-    PyTuple_SET_ITEM(closure, kSetConsoleMode, set_mode.release());
-    PyTuple_SET_ITEM(closure, kCtypes, ctypes.release());
-    PyTuple_SET_ITEM(closure, kWintypes, wintypes.release());
-    return 0;
+    static_assert(kGetOsfhandle == 0 && kKernel32 == 1 && kGetConsoleMode == 2 &&
+                  kSetConsoleMode == 3 && kCtypes == 4 && kWintypes == 5 && kCells == 6);
+    return Ref::steal(PyTuple_Pack(kCells, get_osfhandle, kernel32.get(), get_mode.get(),
+                                   set_mode.get(), ctypes.get(), wintypes.get()));
 }
 
 PyObject* enable_windows_vt(Function& self, PyObject* const*)
@@ -745,10 +756,6 @@ PyObject* enable_windows_vt(Function& self, PyObject* const*)
         return other < 0 ? nullptr : Py_NewRef(Py_False);
     }
 
-    Ref closure = Ref::steal(PyTuple_New(kCells));
-    if (!closure) {
-        return nullptr;
-    }
     Ref get_osfhandle = from_import(st, s_msvcrt, s_get_osfhandle);
     if (!get_osfhandle) {
         if (!PyErr_ExceptionMatches(PyExc_ImportError)) {
@@ -757,8 +764,8 @@ PyObject* enable_windows_vt(Function& self, PyObject* const*)
         PyErr_Clear();
         get_osfhandle = Ref::borrow(Py_None);
     }
-    PyTuple_SET_ITEM(closure.get(), kGetOsfhandle, get_osfhandle.release());
-    if (declare_console_functions(st, closure.get()) < 0) {
+    Ref closure = console_closure(st, get_osfhandle.get());
+    if (!closure) {
         return absorb_exception() ? Py_NewRef(Py_False) : nullptr;
     }
 

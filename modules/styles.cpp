@@ -64,7 +64,8 @@ Shortcuts& shortcuts(const ModuleState& st)
     if (sc.generation == Watch::generation()) {
         return sc;
     }
-    sc.generation = Watch::generation();
+    const uint64_t generation = Watch::generation();
+    sc.generation = generation;
     sc.usable = false;
     for (PyObject*& results : sc.results) {
         if (results != nullptr) {
@@ -74,10 +75,15 @@ Shortcuts& shortcuts(const ModuleState& st)
             return sc;
         }
     }
-    PyObject* table = peek(st.dict, s_STYLES);
-    PyObject* esc = peek(st.dict, s_ESC);
-    sc.usable = esc != nullptr && PyUnicode_CheckExact(esc) && plain_table(table, plain_pair) &&
-                Watch::watch(st.dict) && Watch::watch(table);
+    if (!Watch::watch(st.dict)) {
+        return sc;
+    }
+    Ref table = peek(st.dict, s_STYLES);
+    Ref esc = peek(st.dict, s_ESC);
+    const bool usable = esc && PyUnicode_CheckExact(esc.get()) &&
+                        plain_table(table.get(), plain_pair) && Watch::watch(table.get());
+    // A change while we looked (a key's __eq__ can run anything) voids it.
+    sc.usable = usable && Watch::generation() == generation;
     return sc;
 }
 
