@@ -116,13 +116,11 @@ struct EnvironShortcut {
 EnvironShortcut g_environ;
 
 Str s__Environ{"_Environ"};
-Str s___dict__{"__dict__"};
 Str s__data{"_data"};
 Str s_encodekey{"encodekey"};
 Str s_decodekey{"decodekey"};
 Str s_encodevalue{"encodevalue"};
 Str s_decodevalue{"decodevalue"};
-Str s___qualname__attr{"__qualname__"};
 Str s_getfilesystemencoding{"getfilesystemencoding"};
 Str s_utf_8{"utf-8"};
 Str s_encode_qualname{"_create_environ_mapping.<locals>.encode"};
@@ -134,7 +132,7 @@ bool os_codec(PyObject* fn, PyObject* qualname)
     if (fn == nullptr || !PyFunction_Check(fn)) {
         return false;
     }
-    Ref name = attr(fn, s___qualname__attr);
+    Ref name = attr(fn, s___qualname__);
     if (!name) {
         PyErr_Clear();
         return false;
