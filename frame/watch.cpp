@@ -27,6 +27,41 @@ bool Watch::watch(PyObject* dict) noexcept
     return true;
 }
 
+bool Memo::reset() noexcept
+{
+    if (dict_ != nullptr) {
+        PyDict_Clear(dict_);
+        return true;
+    }
+    dict_ = PyDict_New();
+    if (dict_ == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    return true;
+}
+
+PyObject* Memo::find(PyObject* key) const noexcept
+{
+    PyObject* result = nullptr;
+    if (dict_ != nullptr && PyUnicode_CheckExact(key) &&
+        PyDict_GetItemRef(dict_, key, &result) < 0) {
+        PyErr_Clear();
+    }
+    return result;
+}
+
+void Memo::keep(PyObject* key, PyObject* result, uint64_t generation) noexcept
+{
+    if (dict_ == nullptr || Watch::generation() != generation || !PyUnicode_CheckExact(key) ||
+        PyDict_GET_SIZE(dict_) >= kMaxEntries) {
+        return;
+    }
+    if (PyDict_SetItem(dict_, key, result) < 0) {
+        PyErr_Clear();
+    }
+}
+
 Ref peek(PyObject* dict, PyObject* key) noexcept
 {
     PyObject* value = nullptr;

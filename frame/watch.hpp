@@ -27,6 +27,24 @@ private:
     static inline int id_ = -2;  // -2: not asked yet, -1: none to be had
 };
 
+// Results already made, by their exact-str argument, for a shortcut that
+// depends only on the argument while the generation stands.  Lookups and
+// stores run no Python code and never leave an exception set.
+class Memo {
+public:
+    // Empties the memo (making it on first use); false if it cannot be had.
+    bool reset() noexcept;
+    // The result kept for key, a new reference, or null.
+    [[nodiscard]] PyObject* find(PyObject* key) const noexcept;
+    // Keeps result for key while the generation is still `generation` and
+    // the memo has room.
+    void keep(PyObject* key, PyObject* result, uint64_t generation) noexcept;
+
+private:
+    static constexpr Py_ssize_t kMaxEntries = 4096;
+    PyObject* dict_ = nullptr;  // exact str -> result; never freed
+};
+
 // What dict binds key to, or empty (also on error, which is cleared).
 // Looking a key up can run Python code (a key's __eq__), so whoever checks a
 // shortcut this way compares the generation before and after.

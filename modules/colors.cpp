@@ -104,12 +104,10 @@ struct Shortcuts {
     bool short_hex_re = false;  // _SHORT_HEX_RE too
     bool parse_hex = false;     // parse_hex is the module's own
     bool names = false;         // both tables plain dicts of plain strs and ints
-    PyObject* results[2] = {};  // per layer (0: background): str spec -> sequence
+    Memo results[2];            // per layer (0: background): str spec -> sequence
     PyObject* indexes[2][256] = {};
 };
 Shortcuts g_short;
-
-constexpr Py_ssize_t kMaxCachedResults = 4096;
 
 bool exact_int(PyObject* v)
 {
@@ -120,17 +118,16 @@ bool exact_str(PyObject* v)
     return PyUnicode_CheckExact(v);
 }
 
-void forget_results(Shortcuts& sc)
+// Empties the memos; false if they cannot be had.
+bool forget_results(Shortcuts& sc)
 {
-    for (int layer = 0; layer < 2; ++layer) {
-        if (sc.results[layer] != nullptr) {
-            PyDict_Clear(sc.results[layer]);
-        }
-        for (PyObject*& index : sc.indexes[layer]) {
+    for (auto& indexes : sc.indexes) {
+        for (PyObject*& index : indexes) {
             Py_CLEAR(index);
         }
     }
     Py_CLEAR(sc.esc);
+    return sc.results[0].reset() && sc.results[1].reset();
 }
 
 const Shortcuts& shortcuts(const ModuleState& st)
@@ -139,17 +136,10 @@ const Shortcuts& shortcuts(const ModuleState& st)
     if (sc.generation == Watch::generation()) {
         return sc;
     }
-    forget_results(sc);
     sc.color_code = sc.validate_rgb = sc.hex_re = sc.short_hex_re = sc.parse_hex = sc.names = false;
     const uint64_t generation = Watch::generation();
     sc.generation = generation;
-    for (PyObject*& results : sc.results) {
-        if (results == nullptr && (results = PyDict_New()) == nullptr) {
-            PyErr_Clear();
-            return sc;
-        }
-    }
-    if (!Watch::watch(st.dict)) {
+    if (!forget_results(sc) || !Watch::watch(st.dict)) {
         return sc;
     }
     Ref esc = peek(st.dict, s_ESC);
@@ -739,11 +729,7 @@ extern const FunctionDef color_code_def;
 PyObject* made_before(const Shortcuts& sc, PyObject* color, bool foreground)
 {
     if (PyUnicode_CheckExact(color)) {
-        PyObject* result = nullptr;
-        if (PyDict_GetItemRef(sc.results[foreground], color, &result) < 0) {
-            PyErr_Clear();
-        }
-        return result;
+        return sc.results[foreground].find(color);
     }
     long index = small_component(color);
     return index >= 0 ? Py_XNewRef(sc.indexes[foreground][index]) : nullptr;
@@ -760,11 +746,8 @@ void keep_result(Shortcuts& sc, uint64_t generation, PyObject* color, bool foreg
     }
     if (PyUnicode_CheckExact(color)) {
         const bool hex = PyUnicode_GET_LENGTH(color) > 0 && PyUnicode_READ_CHAR(color, 0) == '#';
-        PyObject* results = sc.results[foreground];
-        if ((hex ? sc.parse_hex && sc.hex_re && sc.short_hex_re : sc.names) &&
-            PyDict_GET_SIZE(results) < kMaxCachedResults &&
-            PyDict_SetItem(results, color, result) < 0) {
-            PyErr_Clear();
+        if (hex ? sc.parse_hex && sc.hex_re && sc.short_hex_re : sc.names) {
+            sc.results[foreground].keep(color, result, generation);
         }
         return;
     }

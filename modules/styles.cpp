@@ -46,7 +46,7 @@ constexpr Style kStyles[] = {
 struct Shortcuts {
     uint64_t generation = 0;
     bool usable = false;
-    PyObject* results[2] = {};  // on, off: name -> sequence
+    Memo results[2];  // on, off: name -> sequence
 };
 Shortcuts g_short;
 
@@ -67,15 +67,7 @@ Shortcuts& shortcuts(const ModuleState& st)
     const uint64_t generation = Watch::generation();
     sc.generation = generation;
     sc.usable = false;
-    for (PyObject*& results : sc.results) {
-        if (results != nullptr) {
-            PyDict_Clear(results);
-        } else if ((results = PyDict_New()) == nullptr) {
-            PyErr_Clear();
-            return sc;
-        }
-    }
-    if (!Watch::watch(st.dict)) {
+    if (!sc.results[0].reset() || !sc.results[1].reset() || !Watch::watch(st.dict)) {
         return sc;
     }
     Ref table = peek(st.dict, s_STYLES);
@@ -93,20 +85,15 @@ PyObject* style_sequence(const ModuleState& st, PyObject* name, int which);
 PyObject* cached_sequence(const ModuleState& st, PyObject* name, int which)
 {
     Shortcuts& sc = shortcuts(st);
-    PyObject* result = nullptr;
-    if (sc.usable) {
-        if (PyDict_GetItemRef(sc.results[which], name, &result) != 0) {
-            PyErr_Clear();
-            if (result != nullptr) {
-                return result;
-            }
-        }
+    PyObject* result = sc.usable ? sc.results[which].find(name) : nullptr;
+    if (result != nullptr) {
+        return result;
     }
     const uint64_t generation = sc.generation;
+    const bool usable = sc.usable;
     result = style_sequence(st, name, which);
-    if (result != nullptr && sc.usable && Watch::generation() == generation &&
-        sc.generation == generation && PyDict_SetItem(sc.results[which], name, result) < 0) {
-        PyErr_Clear();
+    if (result != nullptr && usable && sc.generation == generation) {
+        sc.results[which].keep(name, result, generation);
     }
     return result;
 }
