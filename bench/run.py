@@ -46,7 +46,7 @@ import sys
 import timeit
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests"))
+sys.path.insert(0, os.path.join(ROOT, "pure"))
 
 import tintara  # noqa: E402
 import tintara.colors as tc  # noqa: E402
@@ -350,7 +350,7 @@ def throughput(b: Bench) -> None:
 
 IMPORTTIME_LINE = re.compile(r"import time:\s*(\d+)\s*\|\s*(\d+)\s*\|\s*(\S.*)$")
 
-PREAMBLE = "import sys; sys.path.insert(0, {tests!r}); "
+PREAMBLE = "import sys; sys.path.insert(0, {pure!r}); "
 # Loads the C++ runtime library first, to tell its share of the cost apart.
 PRELOAD = "import ctypes; ctypes.CDLL('libstdc++.so.6', ctypes.RTLD_GLOBAL); "
 
@@ -366,7 +366,7 @@ def links_cxx_runtime() -> bool:
 def import_times(module: str, runs: int, preload: str = "") -> tuple[float, float]:
     """Best self and cumulative import time of module, in ms."""
     selfs, cumulatives = [], []
-    code = PREAMBLE.format(tests=os.path.join(ROOT, "tests")) + preload + f"import {module}"
+    code = PREAMBLE.format(pure=os.path.join(ROOT, "pure")) + preload + f"import {module}"
     for _ in range(runs):
         out = subprocess.run([sys.executable, "-X", "importtime", "-c", code], capture_output=True,
                              text=True, check=True, cwd=ROOT).stderr
@@ -380,7 +380,7 @@ def import_times(module: str, runs: int, preload: str = "") -> tuple[float, floa
 
 MEMORY_CODE = """
 import gc, os, sys
-sys.path.insert(0, {tests!r})
+sys.path.insert(0, {pure!r})
 import enum, re, typing, tintara, twin
 {preload}
 def rss():
@@ -397,7 +397,7 @@ print(rss() - r0, sys.getallocatedblocks() - b0)
 def memory(pkg: str, runs: int, preload: str = "") -> tuple[float, float]:
     """Median RSS growth (KiB) and allocated-blocks growth of importing the three modules."""
     rss, blocks = [], []
-    code = MEMORY_CODE.format(tests=os.path.join(ROOT, "tests"), pkg=pkg, preload=preload)
+    code = MEMORY_CODE.format(pure=os.path.join(ROOT, "pure"), pkg=pkg, preload=preload)
     for _ in range(runs):
         out = subprocess.run([sys.executable, "-c", code],
                              capture_output=True, text=True, check=True, cwd=ROOT).stdout.split()

@@ -2,7 +2,7 @@
 
 Tests that take the ``colors``, ``detect`` or ``styles`` fixture run against
 every implementation: the extension modules and, where it exists, the
-pure-Python twin in ``tests/twin`` (each is the other's oracle).  Tests of
+pure-Python twin in ``pure/twin`` (each is the other's oracle).  Tests of
 behaviour only the extension has (argument-binding messages, traceback
 entries, function objects) import ``tintara.*`` directly.
 

@@ -389,12 +389,15 @@ def test_prototype_steps_in_order(detect, win):
         "GetConsoleMode", "SetConsoleMode", "GetConsoleMode"]
 
 
+PURE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "pure")
+
+
 @pytest.mark.parametrize("missing", ["HANDLE", "BOOL"])
 def test_missing_wintype(detect, missing):
     # In a child process: a broken interpreter state must not take the suite down.
     script = f"""if 1:
         import importlib, sys
-        sys.path.insert(0, {os.path.dirname(__file__)!r})
+        sys.path[:0] = [{os.path.dirname(__file__)!r}, {PURE!r}]
         import pytest, test_windows
         detect = importlib.import_module({detect.__name__!r})
         win = test_windows.Win().install(pytest.MonkeyPatch())
