@@ -203,6 +203,19 @@ Ref coerce_int(PyObject* value, const char* param);
 // The text of obj as an f-string field without format spec makes it.
 Ref field_text(PyObject* obj);
 
+// An exact int in 0..255, else -1.
+inline long small_int(PyObject* v)
+{
+    int overflow = 0;
+    const long x = PyLong_CheckExact(v) ? PyLong_AsLongAndOverflow(v, &overflow) : -1;
+    return overflow == 0 && x >= 0 && x <= 255 ? x : -1;
+}
+
+// esc + mid + the decimal text of n + "m", made into slot the first time and
+// handed out again after (a new reference, or null with an exception): for
+// sequences that depend on nothing but n, esc being a str that never changes.
+PyObject* sgr(PyObject*& slot, PyObject* esc, const char* mid, long n);
+
 // Raises TypeError "Argument 'NAME' has incorrect type (...)", with the
 // subclass note when obj's type is a subclass of expected.
 [[gnu::cold]] void raise_incorrect_type(const char* param, PyTypeObject* expected, PyObject* obj);

@@ -306,4 +306,17 @@ Ref Text::build()
     return Ref::steal(PyUnicodeWriter_Finish(writer));
 }
 
+PyObject* sgr(PyObject*& slot, PyObject* esc, const char* mid, long n)
+{
+    if (slot == nullptr) {
+        Text text;
+        text.str(esc);
+        text.ascii(mid, static_cast<Py_ssize_t>(std::strlen(mid)));
+        text.number(n);
+        text.lit("m");
+        slot = text.build().release();
+    }
+    return Py_XNewRef(slot);
+}
+
 }  // namespace tintara

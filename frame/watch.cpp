@@ -1,89 +1,163 @@
 #include "frame/watch.hpp"
 
+#include <new>
+
 namespace tintara {
 
-int Watch::on_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept
+namespace {
+
+// The interpreter's one tintara dict watcher and the dicts it follows,
+// shared by every tintara module through the interpreter's state dict (each
+// module's shared library has its own copy of this code; the first to ask
+// makes the hub, the others find it).
+struct Hub {
+    static constexpr int kMaxWatched = 32;
+    int watcher = -1;
+    std::atomic<uint64_t> epoch{1};
+    int count = 0;
+    Watched* watched[kMaxWatched] = {};
+};
+
+constexpr const char* kHubName = "tintara.watch.hub.1";
+Hub* g_hub = nullptr;      // the interpreter's hub, once found
+Hub* g_own_hub = nullptr;  // the one this library made: its watcher reports to it
+
+int on_event(PyDict_WatchEvent event, PyObject* dict, PyObject* key, PyObject* value) noexcept
 {
-    ++generation_;
+    // A dict may change while an exception is being raised.
+    PyObject* raised = PyErr_GetRaisedException();
+    Hub& hub = *g_own_hub;
+    hub.epoch.fetch_add(1, std::memory_order_relaxed);
+    for (int i = 0; i < hub.count; ++i) {
+        if (hub.watched[i]->dict() == dict) {
+            hub.watched[i]->on_change(event, key, value);
+        }
+    }
+    PyErr_SetRaisedException(raised);
     return 0;
 }
 
-bool Watch::watch(PyObject* dict) noexcept
+Hub* hub() noexcept
 {
-    if (id_ == -2) {
-        id_ = PyDict_AddWatcher(on_change);
-        if (id_ < 0) {
-            PyErr_Clear();
-            id_ = -1;
-        }
+    if (g_hub != nullptr) {
+        return g_hub;
     }
-    if (id_ < 0 || !PyDict_CheckExact(dict)) {
+    PyObject* interp = PyInterpreterState_GetDict(PyInterpreterState_Get());
+    if (interp == nullptr) {
+        return nullptr;
+    }
+    void* memory = PyMem_RawCalloc(1, sizeof(Hub));
+    if (memory == nullptr) {
+        return nullptr;
+    }
+    auto* made = new (memory) Hub;
+    Ref capsule = Ref::steal(PyCapsule_New(made, kHubName, nullptr));
+    Ref key = Ref::steal(PyUnicode_FromString(kHubName));
+    PyObject* found = nullptr;
+    if (!capsule || !key || PyDict_SetDefaultRef(interp, key.get(), capsule.get(), &found) < 0) {
+        PyErr_Clear();
+        PyMem_RawFree(made);
+        return nullptr;
+    }
+    Ref kept = Ref::steal(found);
+    g_hub = static_cast<Hub*>(PyCapsule_GetPointer(kept.get(), kHubName));
+    if (g_hub == made) {
+        g_own_hub = made;
+        made->watcher = PyDict_AddWatcher(on_event);  // -1: none left, no shortcuts
+    } else {
+        PyMem_RawFree(made);  // another library's hub is the interpreter's
+    }
+    PyErr_Clear();
+    return g_hub;
+}
+
+}  // namespace
+
+uint64_t Watched::epoch() noexcept
+{
+    return g_hub != nullptr ? g_hub->epoch.load(std::memory_order_relaxed) : 0;
+}
+
+bool Watched::follow(PyObject* dict, std::span<PyObject* const> names, bool closed,
+                     PyTypeObject* key_type) noexcept
+{
+    broken_ = kLost;
+    Hub* h = hub();
+    if (h == nullptr || h->watcher < 0 || !PyDict_CheckExact(dict) || names.size() > kMaxNames) {
         return false;
     }
-    if (PyDict_Watch(id_, dict) < 0) {
+    int i = 0;
+    while (i < h->count && h->watched[i] != this) {
+        ++i;
+    }
+    if (i == Hub::kMaxWatched || PyDict_Watch(h->watcher, dict) < 0 ||
+        (pending_ == nullptr && (pending_ = PyDict_New()) == nullptr)) {
         PyErr_Clear();
         return false;
     }
-    return true;
-}
-
-bool Memo::reset() noexcept
-{
-    if (dict_ != nullptr) {
-        PyDict_Clear(dict_);
-        return true;
-    }
-    dict_ = PyDict_New();
-    if (dict_ == nullptr) {
-        PyErr_Clear();
-        return false;
-    }
-    return true;
-}
-
-PyObject* Memo::find(PyObject* key) const noexcept
-{
-    PyObject* result = nullptr;
-    if (dict_ != nullptr && PyUnicode_CheckExact(key) &&
-        PyDict_GetItemRef(dict_, key, &result) < 0) {
-        PyErr_Clear();
-    }
-    return result;
-}
-
-void Memo::keep(PyObject* key, PyObject* result, uint64_t generation) noexcept
-{
-    if (dict_ == nullptr || Watch::generation() != generation || !PyUnicode_CheckExact(key) ||
-        PyDict_GET_SIZE(dict_) >= kMaxEntries) {
-        return;
-    }
-    if (PyDict_SetItem(dict_, key, result) < 0) {
-        PyErr_Clear();
-    }
-}
-
-Ref peek(PyObject* dict, PyObject* key) noexcept
-{
-    PyObject* value = nullptr;
-    if (PyDict_GetItemRef(dict, key, &value) < 0) {
-        PyErr_Clear();
-    }
-    return Ref::steal(value);
-}
-
-bool plain_table(PyObject* table, bool (*value_ok)(PyObject*)) noexcept
-{
-    if (table == nullptr || !PyDict_CheckExact(table)) {
-        return false;
-    }
+    h->count += i == h->count ? 1 : 0;
+    h->watched[i] = this;
+    Py_XSETREF(dict_, Py_NewRef(dict));
+    PyDict_Clear(pending_);
+    names_ = names;
+    closed_ = closed;
+    key_type_ = key_type;
     Py_ssize_t pos = 0;
     PyObject* key;
     PyObject* value;
-    while (PyDict_Next(table, &pos, &key, &value)) {
-        if (!PyUnicode_CheckExact(key) || !value_ok(value)) {
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+        if (Py_TYPE(key) != key_type) {
             return false;
         }
     }
+    Py_ssize_t present = 0;
+    for (size_t j = 0; j < names.size(); ++j) {
+        value = PyDict_GetItemWithError(dict, names[j]);  // plain keys: runs no Python code
+        present += value != nullptr ? 1 : 0;
+        Py_XSETREF(originals_[j], Py_XNewRef(value));
+    }
+    broken_ = closed && present != PyDict_GET_SIZE(dict) ? kLost : 0;
+    return broken_ == 0;
+}
+
+void Watched::on_change(PyDict_WatchEvent event, PyObject* key, PyObject* value) noexcept
+{
+    if (event == PyDict_EVENT_CLEARED || event == PyDict_EVENT_CLONED ||
+        event == PyDict_EVENT_DEALLOCATED || Py_TYPE(key) != key_type_) {
+        lose_track();
+        return;
+    }
+    // The change lands after this returns: it is pending until the dict shows it.
+    Ref address = Ref::steal(PyLong_FromVoidPtr(value));
+    if (!address || PyDict_SetItem(pending_, key, address.get()) < 0) {
+        PyErr_Clear();
+        lose_track();
+        return;
+    }
+    for (size_t j = 0; j < names_.size(); ++j) {
+        if (names_[j] == key || PyUnicode_Compare(names_[j], key) == 0) {
+            const uint32_t bit = 1u << j;
+            broken_ = value == originals_[j] ? broken_ & ~bit : broken_ | bit;
+            return;
+        }
+    }
+    if (closed_) {
+        lose_track();
+    }
+}
+
+bool Watched::settle() noexcept
+{
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* address;
+    while (PyDict_Next(pending_, &pos, &key, &address)) {
+        // The keys are all of the key type: the lookup runs no Python code.
+        if (PyDict_GetItemWithError(dict_, key) != PyLong_AsVoidPtr(address)) {
+            return false;
+        }
+    }
+    PyDict_Clear(pending_);
     return true;
 }
 

@@ -1,57 +1,64 @@
-// Change tracking for the dicts a module's shortcuts depend on.
+// What a module's shortcuts rely on, followed through dict events.
 //
-// A shortcut that is exact only while some dicts hold particular objects
-// (the module namespace still binds the objects made at import, a table is
-// still a plain dict of plain values) records Watch::generation() when it
-// checks its conditions, and checks them again once the generation moves.
-// Any change to any watched dict moves it.
+// A shortcut may serve a result that depends only on its argument while the
+// module is pristine: its namespace still binds the objects its body made,
+// and its tables are plain dicts whose lookups run no Python code.  A module
+// states this as Watched dicts; each names the keys whose values it relies
+// on.  Every tintara module of an interpreter shares one dict watcher (kept
+// in the interpreter's state dict), which reports a change before it lands.
+// What a Watched knows is worked out from the event itself (key and new
+// value), and the change counts as landed only once the dict shows it: until
+// then, and for good after anything it cannot follow (a key that is not of
+// the table's key type, a clear), holds() is false and callers take their
+// generic path.
 #pragma once
 
 #include "frame/ref.hpp"
 
+#include <atomic>
 #include <cstdint>
+#include <span>
 
 namespace tintara {
 
-class Watch {
+class Watched {
 public:
-    [[nodiscard]] static uint64_t generation() noexcept { return generation_; }
-    // Watches dict (an exact dict).  False when the interpreter has no
-    // watcher left for us: then no shortcut may rely on it.  Never leaves
-    // an exception set.
-    static bool watch(PyObject* dict) noexcept;
+    static constexpr int kMaxNames = 12;
+
+    // Follows dict (exact dict).  names: keys whose current values are
+    // relied on; closed: no other key may appear; key_type: the only type of
+    // key a lookup may meet (exact).  False, and holds() stays false, when
+    // the interpreter has no dict watcher left.  Never leaves an exception.
+    bool follow(PyObject* dict, std::span<PyObject* const> names = {}, bool closed = false,
+                PyTypeObject* key_type = &PyUnicode_Type) noexcept;
+
+    // Every followed name still bound as when followed, every key of the
+    // key type, every reported change landed.  Runs no Python code.
+    [[nodiscard]] bool holds() noexcept
+    {
+        return broken_ == 0 && (pending_ == nullptr || PyDict_GET_SIZE(pending_) == 0 || settle());
+    }
+    [[nodiscard]] PyObject* dict() const noexcept { return dict_; }
+    // What names[i] was bound to when followed (borrowed).
+    [[nodiscard]] PyObject* original(int i) const noexcept { return originals_[i]; }
+
+    // Moves with every change to any followed dict of the interpreter.
+    [[nodiscard]] static uint64_t epoch() noexcept;
+
+    void on_change(PyDict_WatchEvent event, PyObject* key, PyObject* value) noexcept;
 
 private:
-    static int on_change(PyDict_WatchEvent, PyObject*, PyObject*, PyObject*) noexcept;
-    static inline uint64_t generation_ = 1;
-    static inline int id_ = -2;  // -2: not asked yet, -1: none to be had
+    bool settle() noexcept;
+    void lose_track() noexcept { broken_ |= kLost; }
+    static constexpr uint32_t kLost = 1u << 31;
+
+    PyObject* dict_ = nullptr;     // owned
+    PyObject* pending_ = nullptr;  // key -> address of the value it changes to (0: deleted)
+    PyTypeObject* key_type_ = &PyUnicode_Type;
+    std::span<PyObject* const> names_;
+    PyObject* originals_[kMaxNames] = {};  // owned; null: absent
+    uint32_t broken_ = kLost;              // a bit per name that does not hold, and kLost
+    bool closed_ = false;
 };
-
-// Results already made, by their exact-str argument, for a shortcut that
-// depends only on the argument while the generation stands.  Lookups and
-// stores run no Python code and never leave an exception set.
-class Memo {
-public:
-    // Empties the memo (making it on first use); false if it cannot be had.
-    bool reset() noexcept;
-    // The result kept for key, a new reference, or null.
-    [[nodiscard]] PyObject* find(PyObject* key) const noexcept;
-    // Keeps result for key while the generation is still `generation` and
-    // the memo has room.
-    void keep(PyObject* key, PyObject* result, uint64_t generation) noexcept;
-
-private:
-    static constexpr Py_ssize_t kMaxEntries = 4096;
-    PyObject* dict_ = nullptr;  // exact str -> result; never freed
-};
-
-// What dict binds key to, or empty (also on error, which is cleared).
-// Looking a key up can run Python code (a key's __eq__), so whoever checks a
-// shortcut this way compares the generation before and after.
-Ref peek(PyObject* dict, PyObject* key) noexcept;
-
-// A plain dict (exact type) whose keys are all exact strs and whose values
-// all pass value_ok: a table whose lookups run no Python code.
-bool plain_table(PyObject* table, bool (*value_ok)(PyObject*)) noexcept;
 
 }  // namespace tintara

@@ -3,7 +3,9 @@
 #include "frame/frame.hpp"
 #include "frame/watch.hpp"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace tintara::colors {
 namespace {
@@ -79,91 +81,25 @@ constexpr Alias kAliases[] = {
     {"bright_gray", "bright_black"}, {"bright_purple", "bright_magenta"},
 };
 
-// The objects the module body made.  While a module attribute still holds
-// one of them, a call may take a shortcut that is exact for that object.
-struct Originals {
-    PyObject* hex_re = nullptr;
-    PyObject* short_hex_re = nullptr;
-    PyObject* parse_hex = nullptr;
-    PyObject* validate_rgb = nullptr;
-    PyObject* color_code = nullptr;
-    PyObject* foreground_kwnames = nullptr;  // ("foreground",)
-};
-Originals g_orig;
+// What the shortcuts rely on: the namespace still binds what the body made
+// (ESC the module's own str), and the two tables are plain dicts with str
+// keys.  While that holds, a sequence depends only on its argument and the
+// tables' current entries, which are then read without running Python code.
+enum Relied { r_ESC, r_NAMED_COLORS, r_COLOR_ALIASES, r_HEX_RE, r_SHORT_HEX_RE, r_parse_hex, r_validate_rgb, r_color_code };
+PyObject* g_relied[8];
+Watched g_namespace;
+Watched g_named;
+Watched g_aliases;
+PyObject* g_foreground;  // ("foreground",)
 
-// What holds while the watched dicts (the module namespace and the two
-// tables) stay as they were when the flags were last worked out.  Under
-// these conditions a sequence depends only on its argument, so the ones
-// already made are handed out again.
-struct Shortcuts {
-    uint64_t generation = 0;
-    PyObject* esc = nullptr;    // ESC, when it is an exact str
-    bool color_code = false;    // _color_code is the module's own
-    bool validate_rgb = false;  // _validate_rgb is the module's own
-    bool hex_re = false;        // _HEX_RE is the pattern made at import
-    bool short_hex_re = false;  // _SHORT_HEX_RE too
-    bool parse_hex = false;     // parse_hex is the module's own
-    bool names = false;         // both tables plain dicts of plain strs and ints
-    Memo results[2];            // per layer (0: background): str spec -> sequence
-    PyObject* indexes[2][256] = {};
-};
-Shortcuts g_short;
-
-bool exact_int(PyObject* v)
+bool pristine()
 {
-    return PyLong_CheckExact(v);
-}
-bool exact_str(PyObject* v)
-{
-    return PyUnicode_CheckExact(v);
+    return g_namespace.holds() && g_named.holds() && g_aliases.holds();
 }
 
-// Empties the memos; false if they cannot be had.
-bool forget_results(Shortcuts& sc)
+PyObject* original(Relied r)
 {
-    for (auto& indexes : sc.indexes) {
-        for (PyObject*& index : indexes) {
-            Py_CLEAR(index);
-        }
-    }
-    Py_CLEAR(sc.esc);
-    return sc.results[0].reset() && sc.results[1].reset();
-}
-
-const Shortcuts& shortcuts(const ModuleState& st)
-{
-    Shortcuts& sc = g_short;
-    if (sc.generation == Watch::generation()) {
-        return sc;
-    }
-    sc.color_code = sc.validate_rgb = sc.hex_re = sc.short_hex_re = sc.parse_hex = sc.names = false;
-    const uint64_t generation = Watch::generation();
-    sc.generation = generation;
-    if (!forget_results(sc) || !Watch::watch(st.dict)) {
-        return sc;
-    }
-    Ref esc = peek(st.dict, s_ESC);
-    Ref named = peek(st.dict, s_NAMED_COLORS);
-    Ref aliases = peek(st.dict, s_COLOR_ALIASES);
-    const bool color_code = peek(st.dict, s__color_code).get() == g_orig.color_code;
-    const bool validate_rgb = peek(st.dict, s__validate_rgb).get() == g_orig.validate_rgb;
-    const bool hex_re = peek(st.dict, s__HEX_RE).get() == g_orig.hex_re;
-    const bool short_hex_re = peek(st.dict, s__SHORT_HEX_RE).get() == g_orig.short_hex_re;
-    const bool parse_hex = peek(st.dict, s_parse_hex).get() == g_orig.parse_hex;
-    const bool names = plain_table(named.get(), exact_int) &&
-                       plain_table(aliases.get(), exact_str) && Watch::watch(named.get()) &&
-                       Watch::watch(aliases.get());
-    if (Watch::generation() != generation) {
-        return sc;  // changed while we looked: no shortcuts this time
-    }
-    sc.esc = esc && PyUnicode_CheckExact(esc.get()) ? esc.release() : nullptr;
-    sc.color_code = color_code;
-    sc.validate_rgb = validate_rgb;
-    sc.hex_re = hex_re;
-    sc.short_hex_re = short_hex_re;
-    sc.parse_hex = parse_hex;
-    sc.names = names;
-    return sc;
+    return g_namespace.original(r);
 }
 
 // ---------------------------------------------------------------------------
@@ -214,22 +150,9 @@ Ref triple(const long rgb[3])
     return result;
 }
 
-// An exact int already known to lie in 0..255, or -1.
 long small_component(PyObject* v)
 {
-    if (!PyLong_CheckExact(v)) {
-        return -1;
-    }
-    int overflow = 0;
-    long x = PyLong_AsLongAndOverflow(v, &overflow);
-    return overflow == 0 && x >= 0 && x <= 255 ? x : -1;
-}
-
-// The current ESC.
-Ref current_esc(const ModuleState& st)
-{
-    PyObject* esc = shortcuts(st).esc;
-    return esc != nullptr ? Ref::borrow(esc) : global(st, s_ESC);
+    return small_int(v);
 }
 
 // ESC + layer + ";2;" + r + ";" + g + ";" + b + "m".  Each component is
@@ -244,7 +167,7 @@ PyObject* rgb_sequence(const ModuleState& st, const char* layer, Ref (&rgb)[3])
             return nullptr;
         }
     }
-    Ref esc = current_esc(st);
+    Ref esc = global(st, s_ESC);
     if (!esc) {
         return nullptr;
     }
@@ -436,14 +359,11 @@ Ref hex_digits_generic(PyObject* match, bool long_form)
 }
 
 // Tries one pattern; returns the triple, an empty Ref with no exception for
-// "no match", or an empty Ref with an exception.
+// "no match", or an empty Ref with an exception.  The pattern made at import
+// matches what scan_hex does.
 Ref try_pattern(const ModuleState& st, PyObject* name, PyObject* original, PyObject* color,
-                bool long_form, bool is_original)
+                bool long_form)
 {
-    if (is_original) {
-        long rgb[3];
-        return scan_hex(color, long_form ? 6 : 3, rgb) ? triple(rgb) : Ref();
-    }
     Ref pattern = global(st, name);
     if (!pattern) {
         return {};
@@ -464,11 +384,14 @@ PyObject* parse_hex(Function& self, PyObject* const* args)
 {
     PyObject* color = args[0];
     const ModuleState& st = *self.state;
+    long fast[3];
+    if (pristine() && (scan_hex(color, 6, fast) || scan_hex(color, 3, fast))) {
+        return triple(fast).release();
+    }
     // Each step asks afresh: a rebound _HEX_RE's match may change the rest.
-    Ref rgb = try_pattern(st, s__HEX_RE, g_orig.hex_re, color, true, shortcuts(st).hex_re);
+    Ref rgb = try_pattern(st, s__HEX_RE, original(r_HEX_RE), color, true);
     if (!rgb && !PyErr_Occurred()) {
-        rgb = try_pattern(st, s__SHORT_HEX_RE, g_orig.short_hex_re, color, false,
-                          shortcuts(st).short_hex_re);
+        rgb = try_pattern(st, s__SHORT_HEX_RE, original(r_SHORT_HEX_RE), color, false);
     }
     if (!rgb && !PyErr_Occurred()) {
         PyErr_Format(PyExc_ValueError, "%s%R%s", "无法解析十六进制颜色: ", color,
@@ -563,13 +486,12 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
         if (unpack(color, rgb, 3) < 0) {
             return nullptr;
         }
-        Ref validate = shortcuts(st).validate_rgb ? Ref::borrow(g_orig.validate_rgb)
-                                                  : global(st, s__validate_rgb);
+        Ref validate = global(st, s__validate_rgb);
         if (!validate) {
             return nullptr;
         }
         // The module's own validator accepts in-range exact ints silently.
-        bool valid = validate.get() == g_orig.validate_rgb && small_component(rgb[0].get()) >= 0 &&
+        bool valid = validate.get() == original(r_validate_rgb) && small_component(rgb[0].get()) >= 0 &&
                      small_component(rgb[1].get()) >= 0 && small_component(rgb[2].get()) >= 0;
         if (!valid) {
             PyObject* args[] = {rgb[0].get(), rgb[1].get(), rgb[2].get()};
@@ -590,7 +512,7 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
             PyErr_Format(PyExc_ValueError, "%s%S", "256 色索引须在 0-255 范围内，收到: ", color);
             return nullptr;
         }
-        Ref esc = current_esc(st);
+        Ref esc = global(st, s_ESC);
         if (!esc) {
             return nullptr;
         }
@@ -628,22 +550,12 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
     }
 
     if (is_hex) {
-        // The module's own parse_hex with its own patterns: parse here.
-        const Shortcuts& sc = shortcuts(st);
+        Ref parse = global(st, s_parse_hex);
+        Ref parsed =
+            parse ? Ref::steal(PyObject_Vectorcall(parse.get(), &color, 1, nullptr)) : Ref();
         Ref rgb[3];
-        long fast[3];
-        if (sc.parse_hex && sc.hex_re && PyUnicode_CheckExact(color) &&
-            (scan_hex(color, 6, fast) || (sc.short_hex_re && scan_hex(color, 3, fast)))) {
-            for (int i = 0; i < 3; ++i) {
-                rgb[i] = Ref::steal(PyLong_FromLong(fast[i]));
-            }
-        } else {
-            Ref parse = global(st, s_parse_hex);
-            Ref parsed =
-                parse ? Ref::steal(PyObject_Vectorcall(parse.get(), &color, 1, nullptr)) : Ref();
-            if (!parsed || unpack(parsed.get(), rgb, 3) < 0) {
-                return nullptr;
-            }
+        if (!parsed || unpack(parsed.get(), rgb, 3) < 0) {
+            return nullptr;
         }
         return rgb_sequence(st, layer, rgb);
     }
@@ -679,14 +591,15 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
     if (known <= 0) {
         return known < 0 ? nullptr : raise_unknown_color(color, table.get());
     }
-    Ref code = Ref::steal(PyObject_GetItem(table.get(), name.get()));
+    table = global(st, s_NAMED_COLORS);  // read again at its second use
+    Ref code = table ? Ref::steal(PyObject_GetItem(table.get(), name.get())) : Ref();
     if (code && !foreground) {
         code = background(code.get());
     }
     if (!code) {
         return nullptr;
     }
-    Ref esc = current_esc(st);
+    Ref esc = global(st, s_ESC);
     if (!esc) {
         return nullptr;
     }
@@ -725,77 +638,96 @@ extern const FunctionDef color_code_def;
     return nullptr;
 }
 
-// A sequence made earlier for the same argument, or null.
-PyObject* made_before(const Shortcuts& sc, PyObject* color, bool foreground)
+// The name normalised as _color_code does, as a key of the tables: the
+// argument itself when that changes nothing, else a private str reused for
+// every lookup.  It never leaves this function's callers: the tables' keys
+// are plain strs, so no __eq__ of theirs sees it.  Null: not ASCII, or too
+// long to bother.
+PyObject* name_key(PyObject* color)
 {
-    if (PyUnicode_CheckExact(color)) {
-        return sc.results[foreground].find(color);
+    static PyObject* scratch = nullptr;
+    constexpr Py_ssize_t kLongest = 63;
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(color);
+    if (!PyUnicode_IS_ASCII(color) || n > kLongest) {
+        return nullptr;
     }
-    long index = small_component(color);
-    return index >= 0 ? Py_XNewRef(sc.indexes[foreground][index]) : nullptr;
+    const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(color));
+    Py_ssize_t i = 0;
+    while (i < n && !(p[i] >= 'A' && p[i] <= 'Z') && p[i] != '-' && p[i] != ' ') {
+        ++i;
+    }
+    if (i == n) {
+        return color;
+    }
+    if (scratch == nullptr && (scratch = PyUnicode_New(kLongest, 127)) == nullptr) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    auto* q = static_cast<unsigned char*>(PyUnicode_DATA(scratch));
+    for (Py_ssize_t j = 0; j < n; ++j) {
+        const unsigned char c = p[j];
+        q[j] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c | 0x20) : (c == '-' || c == ' ') ? '_' : c;
+    }
+    q[n] = 0;
+    auto* head = reinterpret_cast<PyASCIIObject*>(scratch);
+    head->length = n;
+    head->hash = -1;
+    return scratch;
 }
 
-// Keeps result for next time, when nothing it was made from can change
-// without the watched dicts changing too.
-void keep_result(Shortcuts& sc, uint64_t generation, PyObject* color, bool foreground,
-                 PyObject* result)
+// The sequence of color while the module is pristine, or null without an
+// exception where only the generic path can tell (it raises, or it formats
+// something other than a plain int).
+PyObject* quick_sequence(PyObject* color, bool foreground)
 {
-    if (sc.generation != generation || Watch::generation() != generation ||
-        !PyUnicode_CheckExact(result)) {
-        return;
+    static PyObject* indexes[2][256];
+    static PyObject* codes[266];
+    PyObject* esc = original(r_ESC);
+    long rgb[3];
+    if (PyLong_CheckExact(color)) {
+        const long n = small_component(color);
+        return n < 0 ? nullptr : sgr(indexes[foreground][n], esc, foreground ? "38;5;" : "48;5;", n);
     }
-    if (PyUnicode_CheckExact(color)) {
-        const bool hex = PyUnicode_GET_LENGTH(color) > 0 && PyUnicode_READ_CHAR(color, 0) == '#';
-        if (hex ? sc.parse_hex && sc.hex_re && sc.short_hex_re : sc.names) {
-            sc.results[foreground].keep(color, result, generation);
-        }
-        return;
+    if (PyTuple_CheckExact(color)) {
+        return PyTuple_GET_SIZE(color) == 3 && (rgb[0] = small_component(PyTuple_GET_ITEM(color, 0))) >= 0 &&
+                       (rgb[1] = small_component(PyTuple_GET_ITEM(color, 1))) >= 0 &&
+                       (rgb[2] = small_component(PyTuple_GET_ITEM(color, 2))) >= 0
+                   ? rgb_sequence_direct(esc, foreground, rgb)
+                   : nullptr;
     }
-    long index = small_component(color);
-    if (index >= 0) {
-        Py_XSETREF(sc.indexes[foreground][index], Py_NewRef(result));
+    if (!PyUnicode_CheckExact(color)) {
+        return nullptr;
     }
+    if (PyUnicode_GET_LENGTH(color) > 0 && PyUnicode_READ_CHAR(color, 0) == '#') {
+        return scan_hex(color, 6, rgb) || scan_hex(color, 3, rgb) ? rgb_sequence_direct(esc, foreground, rgb)
+                                                                  : nullptr;
+    }
+    PyObject* name = name_key(color);
+    PyObject* target = name != nullptr ? PyDict_GetItemWithError(original(r_COLOR_ALIASES), name) : nullptr;
+    if (target != nullptr) {
+        name = PyUnicode_CheckExact(target) ? target : nullptr;
+    }
+    PyObject* code = name != nullptr ? PyDict_GetItemWithError(original(r_NAMED_COLORS), name) : nullptr;
+    long n = code != nullptr ? small_component(code) : -1;
+    if (n < 0) {
+        return nullptr;
+    }
+    n += !foreground && (n < 40 || (n >= 90 && n <= 97)) ? 10 : 0;
+    return sgr(codes[n], esc, "", n);
 }
 
 PyObject* layer_code(const ModuleState& st, PyObject* color, bool foreground)
 {
-    const Shortcuts& sc = shortcuts(st);
-    PyObject* result;
-    if (sc.color_code && sc.esc != nullptr) {
-        if ((result = made_before(sc, color, foreground)) != nullptr) {
-            return result;
-        }
-        // Three plain ints in range, which the module's own validator
-        // accepts silently.
-        long rgb[3];
-        if (sc.validate_rgb && PyTuple_CheckExact(color) && PyTuple_GET_SIZE(color) == 3 &&
-            (rgb[0] = small_component(PyTuple_GET_ITEM(color, 0))) >= 0 &&
-            (rgb[1] = small_component(PyTuple_GET_ITEM(color, 1))) >= 0 &&
-            (rgb[2] = small_component(PyTuple_GET_ITEM(color, 2))) >= 0) {
-            return rgb_sequence_direct(sc.esc, foreground, rgb);
-        }
-        const uint64_t generation = sc.generation;
-        result = color_code(st, color, foreground);
-        if (result == nullptr) {
-            add_traceback(st, color_code_def);
-            return nullptr;
-        }
-        keep_result(g_short, generation, color, foreground, result);
+    PyObject* result = pristine() ? quick_sequence(color, foreground) : nullptr;
+    if (result != nullptr || PyErr_Occurred()) {
         return result;
     }
     Ref fn = global(st, s__color_code);
     if (!fn) {
         return nullptr;
     }
-    if (fn.get() == g_orig.color_code) {
-        result = color_code(st, color, foreground);
-        if (result == nullptr) {
-            add_traceback(st, color_code_def);
-        }
-    } else {
-        PyObject* args[] = {color, foreground ? Py_True : Py_False};
-        result = PyObject_Vectorcall(fn.get(), args, 1, g_orig.foreground_kwnames);
-    }
+    PyObject* args[] = {color, foreground ? Py_True : Py_False};
+    result = PyObject_Vectorcall(fn.get(), args, 1, g_foreground);
     if (result == nullptr || PyUnicode_CheckExact(result) || result == Py_None) {
         return result;
     }
@@ -937,21 +869,11 @@ Ref compile(Module& m, PyObject* pattern)
     return compile ? call(compile.get(), pattern) : Ref();
 }
 
-// Keeps the object now bound to name as the original of a shortcut.
-int remember(Module& m, PyObject* name, PyObject*& slot)
-{
-    Ref value = m.get(name);
-    if (!value) {
-        return -1;
-    }
-    Py_XSETREF(slot, value.release());
-    return 0;
-}
-
 int body(Module& m)
 {
     PyObject* const typing_names[] = {s_Optional, s_Tuple};
-    if (m.import(s_re) < 0 || m.from_import(s_typing, typing_names) < 0 ||
+    if ((g_foreground == nullptr && (g_foreground = PyTuple_Pack(1, s_foreground.get())) == nullptr) ||
+        m.import(s_re) < 0 || m.from_import(s_typing, typing_names) < 0 ||
         m.set(s_ESC, Ref::borrow(s_escape)) < 0 ||
         m.set(s_RESET_FG, reset_sequence(m, "39m")) < 0 ||
         m.set(s_RESET_BG, reset_sequence(m, "49m")) < 0 ||
@@ -962,17 +884,15 @@ int body(Module& m)
         m.def(color_code_def) < 0 || m.def(validate_rgb_def) < 0) {
         return -1;
     }
-    if (g_orig.foreground_kwnames == nullptr &&
-        (g_orig.foreground_kwnames = PyTuple_Pack(1, s_foreground.get())) == nullptr) {
-        return -1;
+    // From here on the shortcuts may rely on what the body made.
+    PyObject* const relied[] = {s_ESC, s_NAMED_COLORS, s_COLOR_ALIASES, s__HEX_RE,
+                                s__SHORT_HEX_RE, s_parse_hex, s__validate_rgb, s__color_code};
+    std::copy(std::begin(relied), std::end(relied), std::begin(g_relied));
+    if (g_namespace.follow(m.state.dict, g_relied)) {
+        g_named.follow(original(r_NAMED_COLORS));
+        g_aliases.follow(original(r_COLOR_ALIASES));
     }
-    return remember(m, s__HEX_RE, g_orig.hex_re) < 0 ||
-                   remember(m, s__SHORT_HEX_RE, g_orig.short_hex_re) < 0 ||
-                   remember(m, s_parse_hex, g_orig.parse_hex) < 0 ||
-                   remember(m, s__validate_rgb, g_orig.validate_rgb) < 0 ||
-                   remember(m, s__color_code, g_orig.color_code) < 0
-               ? -1
-               : 0;
+    return 0;
 }
 
 constexpr const char* kBuiltins[] = {"round"};

@@ -4,6 +4,9 @@
 #include "frame/frame.hpp"
 #include "frame/watch.hpp"
 
+#include <algorithm>
+#include <iterator>
+
 namespace tintara::detect {
 namespace {
 
@@ -99,21 +102,11 @@ Int i_minus_11{-11};
 // up afresh.  Calling that Python method from C costs several times what the
 // decision itself does, so while os.environ is os's own mapping, untouched,
 // the read is done the way its methods do it: _data[key encoded] decoded,
-// or the fallback when the key is absent.  The conditions are checked again
-// whenever the module namespace, the os namespace or the mapping's own
-// attributes change, and on every read for its class (by version tag).
-
-struct EnvironShortcut {
-    uint64_t generation = 0;
-    PyObject* environ = nullptr;  // os.environ, when the shortcut is exact
-    PyObject* data = nullptr;     // its _data
-    unsigned int version = 0;     // of its class, when checked
-    struct Key {
-        PyObject* name;
-        PyObject* encoded;
-    } keys[16] = {};
-};
-EnvironShortcut g_environ;
+// or the fallback when the key is absent.  "Untouched" covers what those
+// methods read: the names they look up (followed through dict events), the
+// mapping's class (by version tag), its own attributes, the code, defaults
+// and closure cells of the four functions involved, and no tracing or
+// profiling function (which would see their calls).
 
 Str s__Environ{"_Environ"};
 Str s__data{"_data"};
@@ -121,102 +114,150 @@ Str s_encodekey{"encodekey"};
 Str s_decodekey{"decodekey"};
 Str s_encodevalue{"encodevalue"};
 Str s_decodevalue{"decodevalue"};
-Str s_getfilesystemencoding{"getfilesystemencoding"};
+Str s___getitem__{"__getitem__"};
+Str s_KeyError{"KeyError"};
+Str s_isinstance{"isinstance"};
+Str s_str{"str"};
+Str s_TypeError{"TypeError"};
 Str s_utf_8{"utf-8"};
-Str s_encode_qualname{"_create_environ_mapping.<locals>.encode"};
-Str s_decode_qualname{"_create_environ_mapping.<locals>.decode"};
 
-// fn is one of os's own environ codecs: a Python function os made.
-bool os_codec(PyObject* fn, PyObject* qualname)
+struct Environ {
+    Watched names;      // this module's os
+    Watched os;         // os.environ, os._Environ, and the globals os's functions read
+    Watched abc;        // the globals Mapping.get reads
+    Watched builtins;   // the built-ins all of them read
+    Watched own;        // the mapping's own attributes
+    Watched data;       // its _data: bytes keys only
+    PyObject* relied[4][6];
+    PyTypeObject* type = nullptr;
+    unsigned int version = 0;
+    struct Code {
+        PyObject* function;
+        PyObject* code;
+        PyObject* defaults;
+        PyObject* cell;  // contents of the first closure cell, if any
+    } code[4] = {};
+    uint64_t tried = 0;  // the epoch of the last setup that failed
+    bool ready = false;
+    struct Key {
+        PyObject* name;
+        PyObject* encoded;
+    } keys[16] = {};
+};
+Environ g_env;
+
+bool function_of(Environ::Code& c, PyObject* fn)
 {
     if (fn == nullptr || !PyFunction_Check(fn)) {
         return false;
     }
-    Ref name = attr(fn, s___qualname__);
-    if (!name) {
-        PyErr_Clear();
+    PyObject* closure = PyFunction_GET_CLOSURE(fn);
+    c = {fn, PyFunction_GET_CODE(fn), PyFunction_GET_DEFAULTS(fn),
+         closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr};
+    return true;
+}
+
+bool code_unchanged(const Environ::Code& c)
+{
+    PyObject* closure = PyFunction_GET_CLOSURE(c.function);
+    return PyFunction_GET_CODE(c.function) == c.code &&
+           PyFunction_GET_DEFAULTS(c.function) == c.defaults &&
+           (closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr) == c.cell;
+}
+
+// Follows everything the shortcut relies on.  Runs no Python code.
+bool setup_environ(const ModuleState& st, Environ& e)
+{
+    PyObject* const names[][6] = {
+        {s_os},
+        {s_environ, s__Environ, s_KeyError, s_isinstance, s_str, s_TypeError},
+        {s_KeyError},
+        {s_KeyError, s_isinstance, s_str, s_TypeError},
+    };
+    std::copy(&names[0][0], &names[0][0] + 24, &e.relied[0][0]);
+    if (!e.names.follow(st.dict, {e.relied[0], 1})) {
         return false;
     }
-    return PyUnicode_CheckExact(name.get()) && PyUnicode_Compare(name.get(), qualname) == 0 &&
-           PyFunction_GetModule(fn) != nullptr && PyUnicode_Check(PyFunction_GetModule(fn)) &&
-           PyUnicode_CompareWithASCIIString(PyFunction_GetModule(fn), "os") == 0;
+    PyObject* os = e.names.original(0);
+    if (os == nullptr || !PyModule_CheckExact(os) ||
+        !e.os.follow(PyModule_GetDict(os), e.relied[1]) ||
+        !e.builtins.follow(st.builtins_dict, {e.relied[3], 4})) {
+        return false;
+    }
+    PyObject* environ = e.os.original(0);
+    PyObject* type = e.os.original(1);
+    if (environ == nullptr || type == nullptr || reinterpret_cast<PyObject*>(Py_TYPE(environ)) != type ||
+        !PyUnstable_Type_AssignVersionTag(Py_TYPE(environ))) {
+        return false;
+    }
+    e.type = Py_TYPE(environ);
+    e.version = e.type->tp_version_tag;
+    PyObject* get = _PyType_Lookup(e.type, s_get);
+    PyObject* getitem = _PyType_Lookup(e.type, s___getitem__);
+    Ref own = Ref::steal(PyObject_GenericGetDict(environ, nullptr));
+    PyErr_Clear();
+    PyObject* const own_names[] = {s__data, s_encodekey, s_decodekey, s_encodevalue, s_decodevalue};
+    std::copy(std::begin(own_names), std::end(own_names), &e.relied[2][1]);
+    if (!own || !function_of(e.code[0], get) || !function_of(e.code[1], getitem) ||
+        !e.abc.follow(PyFunction_GET_GLOBALS(get), {e.relied[2], 1}) ||
+        !e.own.follow(own.get(), {&e.relied[2][1], 5}, true)) {
+        return false;
+    }
+    PyObject* data = e.own.original(0);
+    PyObject* encode = e.own.original(1);
+    if (data == nullptr || !PyDict_CheckExact(data) || !e.data.follow(data, {}, false, &PyBytes_Type) ||
+        !function_of(e.code[2], encode) || !function_of(e.code[3], e.own.original(2)) ||
+        e.own.original(3) != encode || e.own.original(4) != e.code[3].function ||
+        PyFunction_GET_GLOBALS(encode) != PyModule_GetDict(os) ||
+        PyFunction_GET_GLOBALS(getitem) != PyModule_GetDict(os) ||
+        PyFunction_GET_GLOBALS(e.code[3].function) != PyModule_GetDict(os)) {
+        return false;
+    }
+    // os encodes with the encoding its functions captured; only UTF-8 is done here.
+    PyObject* encoding = e.code[2].cell;
+    return encoding != nullptr && PyUnicode_CheckExact(encoding) &&
+           PyUnicode_Compare(encoding, s_utf_8) == 0 && e.code[3].cell == encoding;
 }
 
-// Works out whether the shortcut is exact now.  Everything it inspects is
-// held while it looks, and the dicts are watched before they are read: a
-// change made meanwhile (by the Python code the encoding query runs, say)
-// moves the generation past the one recorded, and the next read checks
-// again.
-void check_environ(const ModuleState& st, EnvironShortcut& sc)
-{
-    Py_CLEAR(sc.environ);
-    Py_CLEAR(sc.data);
-    const uint64_t generation = Watch::generation();
-    sc.generation = generation;
-
-    // os encodes with the file system encoding; only UTF-8 is done here.
-    Ref sys = peek(st.dict, s_sys);
-    Ref encoding = sys ? call_method(sys.get(), s_getfilesystemencoding) : Ref();
-    if (!encoding || !PyUnicode_CheckExact(encoding.get()) ||
-        PyUnicode_Compare(encoding.get(), s_utf_8) != 0) {
-        PyErr_Clear();
-        return;
-    }
-    Ref os = peek(st.dict, s_os);
-    if (!Watch::watch(st.dict) || !os || !PyModule_CheckExact(os.get())) {
-        return;
-    }
-    Ref os_dict = Ref::borrow(PyModule_GetDict(os.get()));
-    if (!Watch::watch(os_dict.get())) {
-        return;
-    }
-    Ref environ = peek(os_dict.get(), s_environ);
-    Ref type = peek(os_dict.get(), s__Environ);
-    if (!environ || !type || reinterpret_cast<PyObject*>(Py_TYPE(environ.get())) != type.get() ||
-        !PyUnstable_Type_AssignVersionTag(Py_TYPE(environ.get()))) {
-        return;
-    }
-    Ref own = Ref::steal(PyObject_GenericGetDict(environ.get(), nullptr));
-    if (!own) {
-        PyErr_Clear();
-        return;
-    }
-    if (!PyDict_CheckExact(own.get()) || !Watch::watch(own.get())) {
-        return;
-    }
-    Ref data = peek(own.get(), s__data);
-    if (PyDict_GET_SIZE(own.get()) != 5 || !data || !PyDict_CheckExact(data.get()) ||
-        !os_codec(peek(own.get(), s_encodekey).get(), s_encode_qualname) ||
-        !os_codec(peek(own.get(), s_decodekey).get(), s_decode_qualname) ||
-        !os_codec(peek(own.get(), s_encodevalue).get(), s_encode_qualname) ||
-        !os_codec(peek(own.get(), s_decodevalue).get(), s_decode_qualname)) {
-        return;
-    }
-    if (Watch::generation() != generation) {
-        return;
-    }
-    sc.version = Py_TYPE(environ.get())->tp_version_tag;
-    sc.environ = environ.release();
-    sc.data = data.release();
-}
-
-// os.environ._data when the shortcut is exact, else null.
+// os.environ._data when the shortcut is exact now, else null.
 PyObject* environ_data(const ModuleState& st)
 {
-    EnvironShortcut& sc = g_environ;
-    if (sc.generation != Watch::generation()) {
-        check_environ(st, sc);
+    Environ& e = g_env;
+    if (!e.ready) {
+        if (e.tried == Watched::epoch() && e.tried != 0) {
+            return nullptr;
+        }
+        e.ready = setup_environ(st, e);
+        e.tried = Watched::epoch();
+        if (!e.ready) {
+            return nullptr;
+        }
     }
-    if (sc.data == nullptr || Py_TYPE(sc.environ)->tp_version_tag != sc.version) {
+    PyThreadState* ts = PyThreadState_Get();
+    if (ts->c_tracefunc != nullptr || ts->c_profilefunc != nullptr || !e.names.holds() ||
+        !e.os.holds() || !e.abc.holds() || !e.builtins.holds() || !e.own.holds() ||
+        !e.data.holds() || Py_TYPE(e.names.original(0)) != &PyModule_Type) {
         return nullptr;
     }
-    return sc.data;
+    PyObject* environ = e.os.original(0);
+    if (Py_TYPE(environ) != e.type || e.type->tp_version_tag != e.version) {
+        return nullptr;
+    }
+    for (const Environ::Code& c : e.code) {
+        if (!code_unchanged(c)) {
+            return nullptr;
+        }
+    }
+    // Its __dict__ can be replaced without the old one changing.
+    Ref own = Ref::steal(PyObject_GenericGetDict(environ, nullptr));
+    PyErr_Clear();
+    return own.get() == e.own.dict() ? e.own.original(0) : nullptr;
 }
 
 // key encoded as os.environ encodes it (ASCII names: their own bytes).
 PyObject* encoded_key(PyObject* key)
 {
-    for (auto& k : g_environ.keys) {
+    for (auto& k : g_env.keys) {
         if (k.name == key) {
             return k.encoded;
         }
@@ -238,18 +279,14 @@ PyObject* encoded_key(PyObject* key)
 // os.environ.get(key[, fallback]), reading os and environ afresh.
 Ref env_get(const ModuleState& st, PyObject* key, PyObject* fallback = nullptr)
 {
-    Ref data = Ref::borrow(environ_data(st));
-    PyObject* encoded = data ? encoded_key(key) : nullptr;
+    PyObject* data = environ_data(st);
+    PyObject* encoded = data != nullptr ? encoded_key(key) : nullptr;
     if (encoded != nullptr) {
-        PyObject* raw = nullptr;
-        int found = PyDict_GetItemRef(data.get(), encoded, &raw);
-        if (found < 0) {
-            return {};
-        }
-        if (found == 0) {
+        // Bytes keys only: the lookup runs no Python code.
+        PyObject* raw = PyDict_GetItemWithError(data, encoded);
+        if (raw == nullptr) {
             return Ref::borrow(fallback != nullptr ? fallback : Py_None);
         }
-        Ref value = Ref::steal(raw);
         if (PyBytes_CheckExact(raw)) {
             return Ref::steal(PyUnicode_DecodeUTF8(PyBytes_AS_STRING(raw), PyBytes_GET_SIZE(raw),
                                                    "surrogateescape"));

@@ -40,62 +40,28 @@ constexpr Style kStyles[] = {
     return nullptr;
 }
 
-// While the module namespace and STYLES are unchanged, and STYLES is a
-// plain dict of plain (int, int) pairs and ESC a plain str, a sequence
-// depends only on the name: the ones made are handed out again.
-struct Shortcuts {
-    uint64_t generation = 0;
-    bool usable = false;
-    Memo results[2];  // on, off: name -> sequence
-};
-Shortcuts g_short;
-
-// (on, off) as the module made them: a pair of exact ints.
-bool plain_pair(PyObject* value)
-{
-    return PyTuple_CheckExact(value) && PyTuple_GET_SIZE(value) == 2 &&
-           PyLong_CheckExact(PyTuple_GET_ITEM(value, 0)) &&
-           PyLong_CheckExact(PyTuple_GET_ITEM(value, 1));
-}
-
-Shortcuts& shortcuts(const ModuleState& st)
-{
-    Shortcuts& sc = g_short;
-    if (sc.generation == Watch::generation()) {
-        return sc;
-    }
-    const uint64_t generation = Watch::generation();
-    sc.generation = generation;
-    sc.usable = false;
-    if (!sc.results[0].reset() || !sc.results[1].reset() || !Watch::watch(st.dict)) {
-        return sc;
-    }
-    Ref table = peek(st.dict, s_STYLES);
-    Ref esc = peek(st.dict, s_ESC);
-    const bool usable = esc && PyUnicode_CheckExact(esc.get()) &&
-                        plain_table(table.get(), plain_pair) && Watch::watch(table.get());
-    // A change while we looked (a key's __eq__ can run anything) voids it.
-    sc.usable = usable && Watch::generation() == generation;
-    return sc;
-}
+// While the namespace binds what the body made (ESC the module's own str)
+// and STYLES is a plain dict with str keys, a sequence depends only on the
+// table's current entry, read without running Python code.
+PyObject* g_relied[2];  // ESC, STYLES
+Watched g_namespace;
+Watched g_table;
 
 PyObject* style_sequence(const ModuleState& st, PyObject* name, int which);
 
-// style_sequence, remembering what it made while that is exact.
-PyObject* cached_sequence(const ModuleState& st, PyObject* name, int which)
+PyObject* quick_sequence(const ModuleState& st, PyObject* name, int which)
 {
-    Shortcuts& sc = shortcuts(st);
-    PyObject* result = sc.usable ? sc.results[which].find(name) : nullptr;
-    if (result != nullptr) {
-        return result;
+    static PyObject* codes[256];
+    if (g_namespace.holds() && g_table.holds()) {
+        PyObject* entry = PyDict_GetItemWithError(g_namespace.original(1), name);
+        const long code = entry != nullptr && PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2
+                              ? small_int(PyTuple_GET_ITEM(entry, which))
+                              : -1;
+        if (code >= 0) {
+            return sgr(codes[code], g_namespace.original(0), "", code);
+        }
     }
-    const uint64_t generation = sc.generation;
-    const bool usable = sc.usable;
-    result = style_sequence(st, name, which);
-    if (result != nullptr && usable && sc.generation == generation) {
-        sc.results[which].keep(name, result, generation);
-    }
-    return result;
+    return style_sequence(st, name, which);
 }
 
 // ESC + STYLES[name][which] + "m"
@@ -130,11 +96,11 @@ PyObject* style_sequence(const ModuleState& st, PyObject* name, int which)
 
 PyObject* style_on(Function& self, PyObject* const* args)
 {
-    return cached_sequence(*self.state, args[0], 0);
+    return quick_sequence(*self.state, args[0], 0);
 }
 PyObject* style_off(Function& self, PyObject* const* args)
 {
-    return cached_sequence(*self.state, args[0], 1);
+    return quick_sequence(*self.state, args[0], 1);
 }
 
 constexpr Param kNameParam[] = {{"name", Kind::ExactStr, false, false, "str"}};
@@ -183,11 +149,18 @@ Ref style_table()
 
 int body(Module& m)
 {
-    return m.set(s_ESC, Ref::borrow(s_escape)) < 0 || m.set(s_RESET_ALL, reset_all(m)) < 0 ||
-                   m.set(s_STYLES, style_table()) < 0 || m.def(style_on_def) < 0 ||
-                   m.def(style_off_def) < 0
-               ? -1
-               : 0;
+    if (m.set(s_ESC, Ref::borrow(s_escape)) < 0 || m.set(s_RESET_ALL, reset_all(m)) < 0 ||
+        m.set(s_STYLES, style_table()) < 0 || m.def(style_on_def) < 0 ||
+        m.def(style_off_def) < 0) {
+        return -1;
+    }
+    // From here on the shortcuts may rely on what the body made.
+    g_relied[0] = s_ESC;
+    g_relied[1] = s_STYLES;
+    if (g_namespace.follow(m.state.dict, g_relied)) {
+        g_table.follow(g_namespace.original(1));
+    }
+    return 0;
 }
 
 const ModuleSpec kSpec{
