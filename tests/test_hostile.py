@@ -15,15 +15,14 @@ import contextlib
 import enum
 import os
 import re
-import subprocess
-import sys
-import textwrap
 import traceback
 import types
 
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+
+from hostile import BadBool, Boom, run_child
 
 import tintara.colors as colors
 import tintara.detect as detect
@@ -35,10 +34,6 @@ DELETE = object()
 EXAMPLES = int(os.environ.get("TINTARA_HYPOTHESIS_EXAMPLES", "150"))  # fewer under valgrind
 SETTINGS = settings(max_examples=EXAMPLES, deadline=None, database=None,
                     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
-
-
-class Boom(Exception):
-    pass
 
 
 class State:
@@ -110,11 +105,6 @@ def mutating(action, impl):
         return impl(*args, **kwargs)
 
     return method
-
-
-class BadBool:
-    def __bool__(self):
-        raise Boom("truth")
 
 
 Level = enum.IntEnum("Level", {"SEVEN": 7})
@@ -435,19 +425,6 @@ def under_asan():
     return "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
-def run_child(code, tmp_path):
-    """Runs a hostile reproducer in a new interpreter, so that a crash fails
-    the test instead of the run.  A sanitizer report goes to its stderr (and
-    so into the failure), not to the report directory of tools/asan."""
-    env = dict(os.environ)
-    for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
-        if name in env:
-            env[name] = ":".join(o for o in env[name].split(":") if not o.startswith("log_path="))
-    code = textwrap.dedent(code)
-    return subprocess.run([sys.executable, "-P", "-c", code], env=env,
-                          capture_output=True, text=True, cwd=tmp_path, timeout=120)
-
-
 class Shown(str):
     def __str__(self):
         return "shown"
@@ -491,7 +468,9 @@ def test_short_pattern_read_after_long_one(monkeypatch):
 def test_function_left_over_from_failed_import(tmp_path):
     # Storing the body's last function compares its name with a colliding
     # key planted earlier: Python code runs after fg_code exists, keeps it
-    # and fails the import.  Using it afterwards must not crash.
+    # and fails the import.  The left-over function reads the namespace the
+    # failed body left, which has all it needs: it gives the sequence, as
+    # the Python body's function would.
     proc = run_child("""
         import re, sys
         left_over = []
@@ -519,13 +498,14 @@ def test_function_left_over_from_failed_import(tmp_path):
         except RuntimeError:
             pass
         fg_code, = left_over
-        for use in (lambda: fg_code("red"), lambda: fg_code.__globals__):
-            try:
-                use()
-            except Exception:
-                pass
+        print(ascii([fg_code("red"), fg_code(5), fg_code("#f80")]))
+        try:
+            fg_code.__globals__
+        except Exception:
+            pass
     """, tmp_path)
     assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.strip() == ascii(["\x1b[31m", "\x1b[38;5;5m", "\x1b[38;2;255;136;0m"])
 
 
 def test_windows_closure_is_never_half_built(tmp_path):

@@ -1,0 +1,329 @@
+"""Shortcuts are observably the algorithm: whatever order things happen in,
+a call gives what the module body's Python algorithm would give at that
+moment, raises what it would raise, and runs a caller's code (a colliding
+key's __eq__) as often as it would.  The pure-Python twin is the algorithm.
+
+The orderings here are the hostile ones: another extension's dict watcher
+that calls tintara while a change is announced but has not landed, an
+import that fails after its body ran and the retry, exceptions raised by
+lookups, tables rebound between two uses, and os.environ changed behind the
+mapping's back.  Scenarios that change process-wide state for good, or need
+a fresh interpreter, run in a child (hostile.child_json).
+"""
+
+import textwrap
+
+import pytest
+
+from hostile import Collider, child_json, plant
+
+ESC = "\x1b["
+
+# The start of a child that compares tintara with the twin: both imported,
+# the environment of a 256-colour terminal, a stream that is a terminal.
+PRELUDE = """
+import enum, json, os, sys
+from hostile import Collider, Stream, dict_watcher, plant
+import tintara.colors, tintara.detect, tintara.styles
+import twin.colors, twin.detect, twin.styles
+
+for name in ("NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM_PROGRAM"):
+    os.environ.pop(name, None)
+os.environ["TERM"] = "xterm-256color"
+stream = Stream(True)
+sys.platform = "linux"
+
+
+def outcome(call):
+    try:
+        result = call()
+    except BaseException as exc:
+        return [type(exc).__name__, str(exc)]
+    return ["ok", result.name if isinstance(result, enum.Enum) else result]
+"""
+
+
+def compare(tmp_path, *parts):
+    """Runs PRELUDE and then parts, each dedented, in a child; returns the
+    JSON it prints last."""
+    return child_json(PRELUDE + "".join(textwrap.dedent(p) for p in parts), tmp_path)
+
+
+# ---------------------------------------------------------------------------
+# Another dict watcher calls tintara inside the change's window.  CPython
+# calls watchers in id order before the change lands: the later watcher sees
+# the old contents, while tintara has already been told of the change.
+
+WINDOW = {
+    # case: (module, the dict to watch, change, call, expected afterwards)
+    "NAMED_COLORS entry": ("colors", "m.NAMED_COLORS", "m.NAMED_COLORS['red'] = 99",
+                           "m.fg_code('red')", ESC + "99m"),
+    "NAMED_COLORS entry, background": ("colors", "m.NAMED_COLORS", "m.NAMED_COLORS['red'] = 91",
+                                       "m.bg_code('red')", ESC + "101m"),
+    "COLOR_ALIASES entry": ("colors", "m.COLOR_ALIASES", "m.COLOR_ALIASES['grey'] = 'red'",
+                            "m.bg_code('Grey')", ESC + "41m"),
+    "colors ESC": ("colors", "vars(m)", "m.ESC = '>>'", "m.fg_code('red')", ">>31m"),
+    "colors ESC, palette index": ("colors", "vars(m)", "m.ESC = '>>'", "m.fg_code(196)",
+                                  ">>38;5;196m"),
+    "STYLES entry": ("styles", "m.STYLES", "m.STYLES['bold'] = (5, 25)", "m.style_on('bold')",
+                     ESC + "5m"),
+    "STYLES entry deleted": ("styles", "m.STYLES", "del m.STYLES['strike']",
+                             "m.style_off('strike')", None),
+    "styles ESC": ("styles", "vars(m)", "m.ESC = '>>'", "m.style_off('bold')", ">>22m"),
+    "os.environ replaced": ("detect", "vars(os)", "os.environ = {'FORCE_COLOR': '3'}",
+                            "m.detect_color_level(stream)", "TRUECOLOR"),
+}
+
+
+@pytest.mark.parametrize("case", WINDOW)
+def test_change_seen_after_a_watcher_called_inside_its_window(case, tmp_path):
+    module, watched, change, call, expected = WINDOW[case]
+    shared = module == "detect"  # os is one for both
+    result = compare(tmp_path, f"""
+        ext, tw = tintara.{module}, twin.{module}
+        m = ext
+        {call}  # tintara relies on the watched dict from here on
+        inside = []
+
+        def window(event, d, key, value):
+            inside.append(outcome(lambda: {call}))
+
+        with dict_watcher(window, {watched}):
+            {change}
+        assert inside, "the watcher was not called"
+        m = tw
+        if not {shared}:
+            {change}
+        print(json.dumps({{"ext": outcome(lambda: ext.{call[2:]}),
+                          "twin": outcome(lambda: tw.{call[2:]})}}))
+    """)
+    assert result["ext"] == result["twin"]
+    if expected is not None:
+        assert result["twin"] == ["ok", expected]
+
+
+# ---------------------------------------------------------------------------
+# An import that fails once its body has run, then a successful retry: what
+# was worked out for the failed namespace is not taken for the new one.
+
+
+@pytest.mark.parametrize("module, call, expected", [
+    ("colors", "fg_code('red')", ">>31m"),
+    ("colors", "bg_code(5)", ">>48;5;5m"),
+    ("styles", "style_on('bold')", ">>1m"),
+])
+def test_retry_after_failed_import_has_its_own_shortcuts(module, call, expected, tmp_path):
+    result = child_json(f"""
+        import builtins, json, sys
+        NAME = "tintara.{module}"
+        old_namespaces = []
+
+        class Key:
+            # Stored last, after the whole body: the import fails there.
+            def __hash__(self):
+                return hash("__test__")
+
+            def __eq__(self, other):
+                if other is self:
+                    return True
+                namespace = vars(sys.modules[NAME])
+                old_namespaces.append(namespace)  # kept alive
+                namespace[{call.partition("(")[0]!r}]{call[call.index("("):]}
+                raise RuntimeError("refused")
+
+        real_import = builtins.__import__
+
+        def planting(name, *args, **kwargs):
+            # The frame imports builtins first, with the namespace in place.
+            if name == "builtins" and NAME in sys.modules:
+                builtins.__import__ = real_import
+                vars(sys.modules[NAME])[Key()] = None
+            return real_import(name, *args, **kwargs)
+
+        builtins.__import__ = planting
+        try:
+            import tintara.{module}
+        except RuntimeError:
+            pass
+        builtins.__import__ = real_import
+        assert old_namespaces and NAME not in sys.modules
+        import tintara.{module} as m
+        m.ESC = ">>"
+        print(json.dumps(m.{call}))
+    """, tmp_path)
+    assert result == expected
+
+
+# ---------------------------------------------------------------------------
+# A colliding key in the module namespace: every lookup of its name runs its
+# __eq__.  A shortcut's own lookups must not swallow what that raises, nor
+# run it more often than the algorithm's lookups do.
+
+COLLISIONS = [
+    ("colors", "fg_code('red')", "ESC"),
+    ("colors", "fg_code('red')", "NAMED_COLORS"),
+    ("colors", "fg_code('Grey')", "COLOR_ALIASES"),
+    ("colors", "bg_code('red')", "_color_code"),
+    ("colors", "fg_code(196)", "ESC"),
+    ("colors", "fg_code('#ff8800')", "parse_hex"),
+    ("colors", "fg_code('#ff8800')", "_HEX_RE"),
+    ("colors", "bg_code('#f80')", "_SHORT_HEX_RE"),
+    ("colors", "fg_code((1, 2, 3))", "_validate_rgb"),
+    ("colors", "fg_code((1, 2, 3))", "ESC"),
+    ("colors", "parse_hex('#f80')", "_SHORT_HEX_RE"),
+    ("styles", "style_on('bold')", "STYLES"),
+    ("styles", "style_off('bold')", "ESC"),
+    ("detect", "detect_color_level(stream)", "os"),
+    ("detect", "detect_color_level(stream)", "sys"),
+    ("detect", "detect_color_level(stream)", "ColorLevel"),
+    ("detect", "supports_color(stream)", "detect_color_level"),
+]
+
+
+@pytest.mark.parametrize("module, call, name", COLLISIONS)
+def test_colliding_key_in_namespace(module, call, name, tmp_path):
+    result = compare(tmp_path, f"""
+        out = {{}}
+        for label, m in (("ext", tintara.{module}), ("twin", twin.{module})):
+            m.{call}  # the shortcuts are worked out
+            collider = plant(vars(m), Collider({name!r}))
+
+            def interrupt(other):
+                collider.hook = None  # once, like a real Ctrl-C
+                raise KeyboardInterrupt
+
+            collider.hook = interrupt
+            first = outcome(lambda: m.{call})
+            counts = []
+            for _ in range(3):
+                collider.calls = 0
+                m.{call}
+                counts.append(collider.calls)
+            out[label] = {{"first call": first, "__eq__ calls": counts}}
+        print(json.dumps(out))
+    """)
+    assert result["twin"]["first call"] == ["KeyboardInterrupt", ""]
+    assert result["ext"] == result["twin"]
+
+
+# ---------------------------------------------------------------------------
+# Tables are read at each use: a hook that runs between the membership test
+# and the subscript (a key's __eq__) and rebinds the table is seen.
+
+
+def rebinding(module, name, value):
+    return lambda other: setattr(module, name, value)
+
+
+@pytest.mark.parametrize("table, key, new, call, expected", [
+    ("NAMED_COLORS", "red", {"red": 32}, ("fg_code", "red"), ESC + "32m"),
+    ("NAMED_COLORS", "red", {"red": 32}, ("bg_code", "Red"), ESC + "42m"),
+    ("NAMED_COLORS", "red", {}, ("fg_code", "red"), KeyError("red")),
+    ("COLOR_ALIASES", "grey", {"grey": "red"}, ("fg_code", "grey"), ESC + "90m"),
+    ("STYLES", "bold", {"bold": (5, 25)}, ("style_on", "bold"), ESC + "5m"),
+    ("STYLES", "bold", {}, ("style_off", "bold"), KeyError("bold")),
+], ids=lambda v: v if isinstance(v, str) else None)
+def test_table_read_at_each_use(colors, styles, monkeypatch, table, key, new, call, expected):
+    module = styles if table == "STYLES" else colors
+    hooked = dict(getattr(module, table))
+    monkeypatch.setattr(module, table, hooked)
+    getattr(module, call[0])(call[1])  # a plain call first
+    collider = plant(hooked, Collider(key, rebinding(module, table, new)))
+    if isinstance(expected, Exception):
+        with pytest.raises(type(expected)) as info:
+            getattr(module, call[0])(call[1])
+        assert info.value.args == expected.args
+    else:
+        assert getattr(module, call[0])(call[1]) == expected
+    assert collider.calls == 1
+
+
+# ---------------------------------------------------------------------------
+# os.environ changed in ways no watched dict shows
+
+
+ENVIRON_CHANGES = {
+    # change: (code, the outcomes of detect_color_level and supports_color)
+    # The twin agrees, except where noted below.
+    "instance dict replaced": ("""
+        old = vars(os.environ)  # still referenced
+        os.environ.__dict__ = dict(old, _data={**old["_data"], b"FORCE_COLOR": b"3"})
+    """, [["ok", "TRUECOLOR"], ["ok", True]]),
+    "os is a module subclass with an environ property": ("""
+        import types
+
+        class Environs(types.ModuleType):
+            @property
+            def environ(self):
+                return {"FORCE_COLOR": "3"}
+
+        os.__class__ = Environs
+    """, [["ok", "TRUECOLOR"], ["ok", True]]),
+    "colliding key in _data raises KeyError": ("""
+        def refuse(other):
+            raise KeyError(other)
+
+        plant(os.environ._data, Collider(b"NO_COLOR", refuse), b"1")
+    """, [["ok", "EXTENDED"], ["ok", True]]),
+    "colliding key ahead of a set variable": ("""
+        def refuse(other):
+            raise KeyError(other)
+
+        plant(os.environ._data, Collider(b"TERM", refuse))
+    """, [["ok", "NONE"], ["ok", False]]),
+    "colliding key in _data raises another error": ("""
+        def refuse(other):
+            raise ZeroDivisionError("refused")
+
+        plant(os.environ._data, Collider(b"FORCE_COLOR", refuse), b"1")
+    """, [["ZeroDivisionError", "refused"]] * 2),
+}
+
+
+# CPython's specialising interpreter reads `os.environ` from the module dict
+# once the instruction has run, past a property of the module's class: the
+# twin sees the property on its first call only.  Python's semantics (and the
+# extension's generic path, PyObject_GetAttr) give the property's value.
+TWIN_DIFFERS = {"os is a module subclass with an environ property"}
+
+
+@pytest.mark.parametrize("change", ENVIRON_CHANGES)
+def test_environ_change_is_seen(change, tmp_path):
+    code, expected = ENVIRON_CHANGES[change]
+    result = compare(tmp_path, """
+        tintara.detect.detect_color_level(stream)  # the reads may be taken short from here on
+    """, code, """
+        calls = lambda m: [outcome(lambda: m.detect_color_level(stream)),
+                           outcome(lambda: m.supports_color(stream))]
+        print(json.dumps({"ext": calls(tintara.detect), "twin": calls(twin.detect)}))
+    """)
+    if change not in TWIN_DIFFERS:
+        assert result["twin"] == expected
+    assert result["ext"] == expected
+
+
+def test_environ_check_reentered_by_a_finalizer_leaks_nothing(tmp_path):
+    # Letting go of what the last check held frees a mapping whose value's
+    # finalizer calls detect again, in the middle of the new check.
+    result = compare(tmp_path, """
+        import gc
+        detect = tintara.detect
+
+        class Finalizer:
+            def __del__(self):
+                detect.detect_color_level(stream)
+
+        data = dict(os.environ._data)
+        data[b"TINTARA_FINALIZER"] = Finalizer()
+        os.environ._data = data
+        detect.detect_color_level(stream)  # may hold data from here on
+        os.environ._data = {k: v for k, v in data.items() if k != b"TINTARA_FINALIZER"}
+        del data
+        gc.collect()
+        before = sys.getrefcount(os.environ)
+        for _ in range(3):
+            detect.detect_color_level(stream)
+        gc.collect()
+        print(json.dumps(sys.getrefcount(os.environ) - before))
+    """)
+    assert result == 0
