@@ -327,3 +327,87 @@ def test_environ_check_reentered_by_a_finalizer_leaks_nothing(tmp_path):
         print(json.dumps(sys.getrefcount(os.environ) - before))
     """)
     assert result == 0
+
+
+# ---------------------------------------------------------------------------
+# Dict-watcher slots: CPython leaves six per interpreter to all extensions.
+
+# Calls on every path, and changes between them, applied to tintara and the
+# twin alike (m: the module, by its short name).
+USES = """
+import enum, importlib, json, os
+from hostile import Stream, all_dict_watchers_taken, free_dict_watchers
+
+NAMES = ("colors", "detect", "styles")
+for name in ("NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM_PROGRAM"):
+    os.environ.pop(name, None)
+os.environ["TERM"] = "xterm-256color"
+stream = Stream(True)
+CALLS = [
+    ("colors", lambda m: m.fg_code("red")), ("colors", lambda m: m.bg_code("Bright-Red")),
+    ("colors", lambda m: m.fg_code("grey")), ("colors", lambda m: m.fg_code("orange")),
+    ("colors", lambda m: m.fg_code("#ff8800")), ("colors", lambda m: m.bg_code("#F80")),
+    ("colors", lambda m: m.fg_code(196)), ("colors", lambda m: m.bg_code((1, 2, 3))),
+    ("colors", lambda m: m.parse_hex("#abc")), ("colors", lambda m: m.rgb_to_ansi256(255, 128, 0)),
+    ("styles", lambda m: m.style_on("bold")), ("styles", lambda m: m.style_off("strike")),
+    ("detect", lambda m: m.detect_color_level(stream)), ("detect", lambda m: m.supports_color(stream)),
+]
+CHANGES = [
+    ("colors", lambda m: m.NAMED_COLORS.__setitem__("red", 99)),
+    ("colors", lambda m: m.COLOR_ALIASES.__setitem__("grey", "red")),
+    ("colors", lambda m: setattr(m, "ESC", ">>")),
+    ("colors", lambda m: setattr(m, "NAMED_COLORS", {"orange": 33, "bright_red": 91})),
+    ("styles", lambda m: m.STYLES.__setitem__("bold", (5, 25))),
+    ("styles", lambda m: setattr(m, "ESC", "|")),
+    ("detect", lambda m: os.environ.__setitem__("FORCE_COLOR", "3")),
+]
+
+
+def outcome(call):
+    try:
+        result = call()
+    except Exception as exc:
+        return [type(exc).__name__, str(exc)]
+    return ["ok", result.name if isinstance(result, enum.Enum) else result]
+
+
+def mismatches(ext, tw):
+    found = []
+
+    def compare():
+        for module, call in CALLS:
+            seen = outcome(lambda: call(ext[module])), outcome(lambda: call(tw[module]))
+            if seen[0] != seen[1]:
+                found.append(seen)
+
+    compare()
+    for module, change in CHANGES:
+        change(ext[module])
+        if module != "detect":  # os is one for both
+            change(tw[module])
+        compare()
+    return found
+"""
+
+
+def test_correct_when_no_dict_watcher_is_left(tmp_path):
+    result = child_json(USES + """
+with all_dict_watchers_taken() as taken:
+    ext = {n: importlib.import_module(f"tintara.{n}") for n in NAMES}
+    tw = {n: importlib.import_module(f"twin.{n}") for n in NAMES}
+    print(json.dumps({"taken": taken, "mismatches": mismatches(ext, tw)}))
+""", tmp_path)
+    assert result["taken"] > 0
+    assert result["mismatches"] == []
+
+
+def test_package_takes_at_most_one_dict_watcher(tmp_path):
+    result = child_json(USES + """
+before = free_dict_watchers()
+ext = {n: importlib.import_module(f"tintara.{n}") for n in NAMES}
+tw = {n: importlib.import_module(f"twin.{n}") for n in NAMES}
+assert mismatches(ext, tw) == []
+print(json.dumps({"before": before, "after": free_dict_watchers()}))
+""", tmp_path)
+    assert result["before"] > 1
+    assert result["before"] - result["after"] <= 1
