@@ -11,6 +11,7 @@ mapping's back.  Scenarios that change process-wide state for good, or need
 a fresh interpreter, run in a child (hostile.child_json).
 """
 
+import random
 import textwrap
 
 import pytest
@@ -411,3 +412,144 @@ print(json.dumps({"before": before, "after": free_dict_watchers()}))
 """, tmp_path)
     assert result["before"] > 1
     assert result["before"] - result["after"] <= 1
+
+
+# ---------------------------------------------------------------------------
+# Differential runs: random changes, each followed by calls, compared with
+# the twin changed the same way.
+
+
+def spelled(rng, name):
+    """name in a random case and spelling, as a new str object."""
+    letters = [c.upper() if rng.random() < 0.5 else c for c in name]
+    return "".join(rng.choice("_- ") if c == "_" else c for c in letters)
+
+
+def outcome(call):
+    try:
+        result = call()
+    except Exception as exc:
+        return type(exc).__name__, str(exc)
+    return "ok", result
+
+
+class Tone(int):
+    pass
+
+
+def test_large_table_changes_agree_with_twin(monkeypatch):
+    # One entry at a time changes in a table of 100,000 names (correctness
+    # only: what a change costs is a benchmark row).
+    ext = pytest.importorskip("tintara.colors")
+    tw = pytest.importorskip("twin.colors")
+    rng = random.Random(100_000)
+    names = [f"tone_{i}" for i in range(100_000)]
+    for m in (ext, tw):
+        table = dict(m.NAMED_COLORS)
+        table.update((name, 30 + i % 70) for i, name in enumerate(names))
+        monkeypatch.setattr(m, "NAMED_COLORS", table)
+        monkeypatch.setitem(m.COLOR_ALIASES, "tone", "tone_0")
+        m.fg_code("tone_1")
+    present = set(names)
+    for step in range(400):
+        roll = rng.random()
+        if roll < 0.75:
+            name = rng.choice(names)
+            value = rng.choice([rng.randrange(0, 110), Tone(91), 12.5, "5;1"])
+            change = lambda t: t.__setitem__(name, value)  # noqa: E731
+            present.add(name)
+        elif roll < 0.85:
+            name = rng.choice(names)
+            change = lambda t: t.pop(name, None)  # noqa: E731
+            present.discard(name)
+        elif roll < 0.95:
+            name = f"new_{step}"
+            change = lambda t: t.__setitem__(name, 40 + step % 60)  # noqa: E731
+            present.add(name)
+        else:
+            name = "tone"
+            target = rng.choice(names)
+            change = lambda t: None  # noqa: E731
+            for m in (ext, tw):
+                m.COLOR_ALIASES["tone"] = target
+        for m in (ext, tw):
+            change(m.NAMED_COLORS)
+        # Asking for a missing name lists all 100,000: now and then only.
+        calls = [name, rng.choice(names)] if name in present or rng.random() < 0.2 else []
+        for asked in calls:
+            text = spelled(rng, asked)
+            for fn in ("fg_code", "bg_code"):
+                assert outcome(lambda: getattr(ext, fn)(text)) == \
+                    outcome(lambda: getattr(tw, fn)(text)), (step, fn, text)
+
+
+def test_changes_agree_with_twin_while_a_watcher_calls_inside(tmp_path):
+    # Random changes to the tables and namespaces, each announced to a
+    # watcher registered after tintara's that calls tintara (with varied
+    # arguments) before the change lands; after each, tintara agrees with
+    # the twin.
+    result = compare(tmp_path, """
+        import random
+        rng = random.Random(7)
+        ext = {"colors": tintara.colors, "styles": tintara.styles}
+        tw = {"colors": twin.colors, "styles": twin.styles}
+        CALLS = [
+            ("colors", "fg_code", ["red", "Bright-Red", "grey", "GREY", "orange", "#ff8800",
+                                   "#F80", 5, 196, (1, 2, 3)]),
+            ("colors", "bg_code", ["red", "bright black", "purple", "#abc", 0, (255, 0, 9)]),
+            ("colors", "parse_hex", ["#abc", "#FF8800"]),
+            ("styles", "style_on", ["bold", "strike", "frame"]),
+            ("styles", "style_off", ["bold", "strike", "frame"]),
+        ]
+        CHANGES = [
+            ("colors", "NAMED_COLORS", ["red", "orange", "bright_black", "magenta"],
+             [31, 91, 35, 99, 7, None]),
+            ("colors", "COLOR_ALIASES", ["grey", "purple", "orange"],
+             ["bright_black", "red", "magenta", None]),
+            ("styles", "STYLES", ["bold", "strike", "frame"], [(1, 22), (5, 25), [7, 27], None]),
+            ("colors", None, ["ESC"], ["\\x1b[", ">>"]),
+            ("colors", None, ["NAMED_COLORS", "COLOR_ALIASES"], ["own", "copy"]),
+            ("styles", None, ["ESC"], ["\\x1b[", "|"]),
+            ("styles", None, ["STYLES"], ["own", "copy"]),
+        ]
+        TABLES = [("colors", "NAMED_COLORS"), ("colors", "COLOR_ALIASES"), ("styles", "STYLES")]
+        own = {(k, n): getattr(ext[k], n) for k, n in TABLES}
+        own_twin = {(k, n): getattr(tw[k], n) for k, n in TABLES}
+
+        def call_some(modules, n):
+            for _ in range(n):
+                module, fn, args = rng.choice(CALLS)
+                outcome(lambda: getattr(modules[module], fn)(rng.choice(args)))
+
+        def apply(modules, owned, module, table, key, value):
+            m = modules[module]
+            if table is not None:
+                target = getattr(m, table)
+                if value is None:
+                    target.pop(key, None)
+                else:
+                    target[key] = value
+            elif value == "own":
+                setattr(m, key, owned[module, key])
+            elif value == "copy":
+                setattr(m, key, dict(getattr(m, key)))
+            else:
+                setattr(m, key, value)
+
+        call_some(ext, 50)
+        mismatches = []
+        watched = [vars(ext["colors"]), vars(ext["styles"]), *own.values()]
+        with dict_watcher(lambda *event: call_some(ext, 3), *watched):
+            for step in range(300):
+                module, table, keys, values = rng.choice(CHANGES)
+                change = (module, table, rng.choice(keys), rng.choice(values))
+                apply(ext, own, *change)
+                apply(tw, own_twin, *change)
+                for module, fn, args in CALLS:
+                    for arg in args:
+                        seen = [outcome(lambda: getattr(m[module], fn)(arg)) for m in (ext, tw)]
+                        if seen[0] != seen[1]:
+                            mismatches.append([step, change, fn, repr(arg), seen])
+        print(json.dumps(mismatches[:5], default=repr))
+    """)
+    assert result == []

@@ -321,32 +321,44 @@ def test_rebound_module(fn, data):
 # watches stay unchanged) must never hand out a stale result.  The
 # pure-Python twin, changed the same way, is the oracle.
 
+SPELLINGS = ["red", "Red", "RED", "Bright-Red", "bright red", "BRIGHT_red", "Gray", "grey",
+             "GREY", "purple", "Bright Purple", "orange", "bright_black", "Bright-Black", "",
+             "red ", "ＲＥＤ"]
 TWIN_CALLS = (
-    [("fg_code", c) for c in ["red", "Gray", "orange", "#ff8800", "#f80", 5, 255, (1, 2, 3)]]
-    + [("bg_code", c) for c in ["red", "grey", "bright_black", "#F80", 0, (300, 0, 0)]]
-    + [("parse_hex", c) for c in ["#abc", "#ff8800", "zz"]]
-    + [(fn, n) for fn in ("style_on", "style_off") for n in ["bold", "strike", "frame", "nope"]]
+    [(fn, c) for fn in ("fg_code", "bg_code")
+     for c in SPELLINGS + ["#ff8800", "#F80", "#abc\n", "#12", 0, 5, 255, 256, True, Level.SEVEN,
+                           (1, 2, 3), (300, 0, 0), [1, 2, 3], 1.5]]
+    + [("parse_hex", c) for c in ["#abc", "#ff8800", "#ABC", "zz"]]
+    + [(fn, n) for fn in ("style_on", "style_off")
+       for n in ["bold", "strike", "frame", "nope", "BOLD", "overline"]]
 )
 CODES = [31, 91, 35, 7, Level.SEVEN, 12.5, "x", True]
 
 
-def own(name):
-    """Marks a value as "the module's own original of name"."""
-    return ("own", name)
+def fresh(arg):
+    """An equal str that is a new object, never interned; other values as they are."""
+    return (arg + "\0")[:-1] if isinstance(arg, str) and len(arg) > 1 else arg
 
 
 twin_changes = st.one_of(
-    st.tuples(st.just("colors"), st.just("ESC"), st.sampled_from(["\x1b[", "<", "é[", 27, DELETE])),
+    st.tuples(st.just("colors"), st.just("ESC"),
+              st.sampled_from(["\x1b[", "<", "é[", ">>", 27, DELETE])),
     st.tuples(st.just("styles"), st.just("ESC"), st.sampled_from(["\x1b[", "|", 0, DELETE])),
-    st.tuples(st.just("NAMED_COLORS"), st.sampled_from(["red", "orange", "bright_black"]),
+    st.tuples(st.just("NAMED_COLORS"),
+              st.sampled_from(["red", "orange", "bright_black", "bright_red", "grey"]),
               st.sampled_from(CODES + [DELETE])),
-    st.tuples(st.just("COLOR_ALIASES"), st.sampled_from(["grey", "gray", "orange"]),
-              st.sampled_from(["bright_black", "red", "white", DELETE])),
-    st.tuples(st.just("STYLES"), st.sampled_from(["bold", "strike", "frame"]),
-              st.sampled_from([(1, 22), [5, 25], (Level.SEVEN, 2.5), (1, 2, 3), DELETE])),
+    st.tuples(st.just("COLOR_ALIASES"),
+              st.sampled_from(["grey", "gray", "orange", "red", "bright_purple"]),
+              st.sampled_from(["bright_black", "red", "white", "orange", "nope", 5, DELETE])),
+    st.tuples(st.just("STYLES"), st.sampled_from(["bold", "strike", "frame", "overline"]),
+              st.sampled_from([(1, 22), [5, 25], (Level.SEVEN, 2.5), ("x", "y"), (1, 2, 3),
+                               DELETE])),
     st.tuples(st.just("colors"), st.sampled_from(["NAMED_COLORS", "COLOR_ALIASES"]),
-              st.sampled_from([{}, {"red": 32}, {"grey": "red"}])),
-    st.tuples(st.just("colors"), st.sampled_from(["_color_code", "parse_hex", "_HEX_RE"]),
+              st.sampled_from(["own", {}, {"red": 32}, {"grey": "red"}])),
+    st.tuples(st.just("styles"), st.just("STYLES"), st.sampled_from(["own", {}, {"bold": (7, 27)}])),
+    st.tuples(st.just("colors"),
+              st.sampled_from(["_color_code", "parse_hex", "_HEX_RE", "_SHORT_HEX_RE",
+                               "_validate_rgb"]),
               st.sampled_from(["own", "wrapped", DELETE])),
 )
 
@@ -390,8 +402,9 @@ ORIGINALS = {}
 
 @SETTINGS
 @given(steps=st.lists(st.one_of(twin_changes.map(lambda c: ("change", c)),
-                                st.sampled_from(TWIN_CALLS).map(lambda c: ("call", c))),
-                      max_size=25))
+                                st.tuples(st.sampled_from(TWIN_CALLS), st.booleans()).map(
+                                    lambda c: ("call", c))),
+                      max_size=40))
 def test_changes_then_calls_agree_with_twin(steps):
     twin = {name: pytest.importorskip(f"twin.{name}") for name in ("colors", "styles")}
     ext = {"colors": colors, "styles": styles}
@@ -406,7 +419,8 @@ def test_changes_then_calls_agree_with_twin(steps):
                     apply_change(ext, step)
                     apply_change(twin, step)
                     continue
-                fn, arg = step
+                (fn, arg), new_object = step
+                arg = fresh(arg) if new_object else arg
                 module = "styles" if fn.startswith("style") else "colors"
                 assert outcome_of(ext[module], fn, arg) == outcome_of(twin[module], fn, arg), step
         finally:
