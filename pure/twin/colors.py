@@ -14,6 +14,10 @@ del annotations
 import re
 from typing import Optional, Tuple
 
+# What the extension's frame does for its functions (argument checks,
+# unpacking): the one name here that the extension's namespace lacks.
+from . import _frame
+
 ESC = "\x1b["
 RESET_FG = f"{ESC}39m"
 RESET_BG = f"{ESC}49m"
@@ -53,23 +57,12 @@ _SHORT_HEX_RE = re.compile("^#([0-9a-fA-F]{3})$")
 # strips the indentation of docstring literals, and these keep theirs.
 #
 # Each function starts with the checks the extension makes while binding its
-# arguments (exact str, int coercion), inlined so that the module namespace
-# holds exactly the extension's attributes.
+# arguments (exact str, int coercion): the test inline, the rest in _frame.
 
 
 def parse_hex(color: str) -> Tuple[int, int, int]:
     if type(color) is not str:
-        got = type(color).__name__[:200]
-        exc = TypeError(f"Argument 'color' has incorrect type (expected str, got {got})")
-        if isinstance(color, str):
-            exc.add_note(
-                f"tintara accepts only an exact str here: instances of subclasses such as "
-                f"'{got}' are rejected, so convert the value with str() first."
-            )
-        try:
-            raise exc
-        finally:
-            del exc  # the traceback holds this frame: no reference cycle
+        raise _frame.not_str("color", color)
     m = _HEX_RE.match(color)
     if m:
         h = m.group(1)
@@ -87,23 +80,7 @@ parse_hex.__doc__ = "将十六进制颜色字符串解析为 (R, G, B) 元组。
 def rgb_to_ansi256(r: int, g: int, b: int) -> int:
     """将 RGB 值近似映射到 256 色调色板索引。"""
     if not (type(r) is int and type(g) is int and type(b) is int):
-        coerced = []
-        for param, value in (("r", r), ("g", g), ("b", b)):
-            if type(value) is not int:
-                kind = type(value)
-                if not (
-                    hasattr(kind, "__index__")
-                    or hasattr(kind, "__int__")
-                    or hasattr(kind, "__float__")
-                    or isinstance(value, complex)
-                ):
-                    raise TypeError(
-                        f"Argument '{param}' has incorrect type "
-                        f"(expected int, got {kind.__name__[:200]})"
-                    )
-                value = int(value)
-            coerced.append(value)
-        r, g, b = coerced
+        r, g, b = _frame.ints(r, g, b)
     # Components outside 0..255 are clamped first, so the result is always
     # an index of the palette.
     r = 0 if r < 0 else 255 if r > 255 else r
@@ -174,66 +151,21 @@ def _color_code(color: str | int | Tuple[int, int, int], *, foreground: bool) ->
         return f"{ESC}{int.__repr__(code) if isinstance(code, int) else code}m"
 
     # r, g, b = items, with the messages of the extension's unpacking.
-    if type(items) is tuple or type(items) is list:
-        n = len(items)
-        if n > 3:
-            raise ValueError("too many values to unpack (expected 3)")
-        if n < 3:
-            raise ValueError(f"need more than {n} value{'' if n == 1 else 's'} to unpack")
+    if (type(items) is tuple or type(items) is list) and len(items) == 3:
         r, g, b = items
     else:
-        got = []
-        for item in items:
-            if len(got) == 3:
-                raise ValueError("too many values to unpack (expected 3)")
-            got.append(item)
-        if len(got) < 3:
-            n = len(got)
-            raise ValueError(f"need more than {n} value{'' if n == 1 else 's'} to unpack")
-        r, g, b = got
+        r, g, b = _frame.unpack(items, 3)
     if validate:
         _validate_rgb(r, g, b)
     # Each component is written as the decimal text of its int value.
     if not (type(r) is int and type(g) is int and type(b) is int):
-        coerced = []
-        for param, value in (("r", r), ("g", g), ("b", b)):
-            if type(value) is not int:
-                kind = type(value)
-                if not (
-                    hasattr(kind, "__index__")
-                    or hasattr(kind, "__int__")
-                    or hasattr(kind, "__float__")
-                    or isinstance(value, complex)
-                ):
-                    raise TypeError(
-                        f"Argument '{param}' has incorrect type "
-                        f"(expected int, got {kind.__name__[:200]})"
-                    )
-                value = int(value)
-            coerced.append(value)
-        r, g, b = coerced
+        r, g, b = _frame.ints(r, g, b)
     return f"{ESC}{layer};2;{r};{g};{b}m"
 
 
 def _validate_rgb(r: int, g: int, b: int) -> None:
     if not (type(r) is int and type(g) is int and type(b) is int):
-        coerced = []
-        for param, value in (("r", r), ("g", g), ("b", b)):
-            if type(value) is not int:
-                kind = type(value)
-                if not (
-                    hasattr(kind, "__index__")
-                    or hasattr(kind, "__int__")
-                    or hasattr(kind, "__float__")
-                    or isinstance(value, complex)
-                ):
-                    raise TypeError(
-                        f"Argument '{param}' has incorrect type "
-                        f"(expected int, got {kind.__name__[:200]})"
-                    )
-                value = int(value)
-            coerced.append(value)
-        r, g, b = coerced
+        r, g, b = _frame.ints(r, g, b)
     for letter, value in (("R", r), ("G", g), ("B", b)):
         if not 0 <= value <= 255:
             raise ValueError(f"{letter} 分量须在 0-255 范围内，收到: {value!r}")

@@ -8,6 +8,11 @@ from __future__ import annotations
 # The future import binds a module attribute the extension does not have.
 del annotations
 
+# What the extension's frame does for its functions (argument checks,
+# unpacking): with _sequence, the names here that the extension's namespace
+# lacks.
+from . import _frame
+
 ESC = "\x1b["
 RESET_ALL = f"{ESC}0m"
 
@@ -26,82 +31,28 @@ STYLES = {
     "overline": (53, 55),
 }
 
-# Both functions start with the exact-str check the extension makes while
-# binding, and unpack the table entry with the extension's messages.
-
-
 def style_on(name: str) -> str:
     """获取样式开启转义序列。"""
-    if type(name) is not str:
-        got = type(name).__name__[:200]
-        exc = TypeError(f"Argument 'name' has incorrect type (expected str, got {got})")
-        if isinstance(name, str):
-            exc.add_note(
-                f"tintara accepts only an exact str here: instances of subclasses such as "
-                f"'{got}' are rejected, so convert the value with str() first."
-            )
-        try:
-            raise exc
-        finally:
-            del exc  # the traceback holds this frame: no reference cycle
-    if name not in STYLES:
-        raise ValueError(f"未知样式: {name!r}。可用: {', '.join(sorted(set(STYLES)))}")
-    entry = STYLES[name]
-    if type(entry) is tuple or type(entry) is list:
-        n = len(entry)
-        if n > 2:
-            raise ValueError("too many values to unpack (expected 2)")
-        if n < 2:
-            raise ValueError(f"need more than {n} value{'' if n == 1 else 's'} to unpack")
-        on, _ = entry
-    else:
-        got = []
-        for item in entry:
-            if len(got) == 2:
-                raise ValueError("too many values to unpack (expected 2)")
-            got.append(item)
-        if len(got) < 2:
-            n = len(got)
-            raise ValueError(f"need more than {n} value{'' if n == 1 else 's'} to unpack")
-        on, _ = got
-    return f"{ESC}{on}m"
+    return _sequence(name, 0)
 
 
 def style_off(name: str) -> str:
     """获取样式关闭转义序列。"""
+    return _sequence(name, 1)
+
+
+def _sequence(name, which):
+    """ESC + STYLES[name][which] + "m", after the exact-str check the
+    extension makes while binding name, unpacking the table entry with its
+    messages."""
     if type(name) is not str:
-        got = type(name).__name__[:200]
-        exc = TypeError(f"Argument 'name' has incorrect type (expected str, got {got})")
-        if isinstance(name, str):
-            exc.add_note(
-                f"tintara accepts only an exact str here: instances of subclasses such as "
-                f"'{got}' are rejected, so convert the value with str() first."
-            )
-        try:
-            raise exc
-        finally:
-            del exc  # the traceback holds this frame: no reference cycle
+        raise _frame.not_str("name", name)
     if name not in STYLES:
         raise ValueError(f"未知样式: {name!r}。可用: {', '.join(sorted(set(STYLES)))}")
     entry = STYLES[name]
-    if type(entry) is tuple or type(entry) is list:
-        n = len(entry)
-        if n > 2:
-            raise ValueError("too many values to unpack (expected 2)")
-        if n < 2:
-            raise ValueError(f"need more than {n} value{'' if n == 1 else 's'} to unpack")
-        _, off = entry
-    else:
-        got = []
-        for item in entry:
-            if len(got) == 2:
-                raise ValueError("too many values to unpack (expected 2)")
-            got.append(item)
-        if len(got) < 2:
-            n = len(got)
-            raise ValueError(f"need more than {n} value{'' if n == 1 else 's'} to unpack")
-        _, off = got
-    return f"{ESC}{off}m"
+    if not ((type(entry) is tuple or type(entry) is list) and len(entry) == 2):
+        entry = _frame.unpack(entry, 2)
+    return f"{ESC}{entry[which]}m"
 
 
 __test__ = {}

@@ -1,0 +1,555 @@
+"""Shortcuts are observably the algorithm: whatever order things happen in,
+a call gives what the module body's Python algorithm would give at that
+moment, raises what it would raise, and runs a caller's code (a colliding
+key's __eq__) as often as it would.  The pure-Python twin is the algorithm.
+
+The orderings here are the hostile ones: another extension's dict watcher
+that calls tintara while a change is announced but has not landed, an
+import that fails after its body ran and the retry, exceptions raised by
+lookups, tables rebound between two uses, and os.environ changed behind the
+mapping's back.  Scenarios that change process-wide state for good, or need
+a fresh interpreter, run in a child (hostile.child_json).
+"""
+
+import random
+import textwrap
+
+import pytest
+
+from hostile import Collider, child_json, plant
+
+ESC = "\x1b["
+
+# The start of a child that compares tintara with the twin: both imported,
+# the environment of a 256-colour terminal, a stream that is a terminal.
+PRELUDE = """
+import enum, json, os, sys
+from hostile import Collider, Stream, dict_watcher, plant
+import tintara.colors, tintara.detect, tintara.styles
+import twin.colors, twin.detect, twin.styles
+
+for name in ("NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM_PROGRAM"):
+    os.environ.pop(name, None)
+os.environ["TERM"] = "xterm-256color"
+stream = Stream(True)
+sys.platform = "linux"
+
+
+def outcome(call):
+    try:
+        result = call()
+    except BaseException as exc:
+        return [type(exc).__name__, str(exc)]
+    return ["ok", result.name if isinstance(result, enum.Enum) else result]
+"""
+
+
+def compare(tmp_path, *parts):
+    """Runs PRELUDE and then parts, each dedented, in a child; returns the
+    JSON it prints last."""
+    return child_json(PRELUDE + "".join(textwrap.dedent(p) for p in parts), tmp_path)
+
+
+# ---------------------------------------------------------------------------
+# Another dict watcher calls tintara inside the change's window.  CPython
+# calls watchers in id order before the change lands: the later watcher sees
+# the old contents, while tintara has already been told of the change.
+
+WINDOW = {
+    # case: (module, the dict to watch, change, call, expected afterwards)
+    "NAMED_COLORS entry": ("colors", "m.NAMED_COLORS", "m.NAMED_COLORS['red'] = 99",
+                           "m.fg_code('red')", ESC + "99m"),
+    "NAMED_COLORS entry, background": ("colors", "m.NAMED_COLORS", "m.NAMED_COLORS['red'] = 91",
+                                       "m.bg_code('red')", ESC + "101m"),
+    "COLOR_ALIASES entry": ("colors", "m.COLOR_ALIASES", "m.COLOR_ALIASES['grey'] = 'red'",
+                            "m.bg_code('Grey')", ESC + "41m"),
+    "colors ESC": ("colors", "vars(m)", "m.ESC = '>>'", "m.fg_code('red')", ">>31m"),
+    "colors ESC, palette index": ("colors", "vars(m)", "m.ESC = '>>'", "m.fg_code(196)",
+                                  ">>38;5;196m"),
+    "STYLES entry": ("styles", "m.STYLES", "m.STYLES['bold'] = (5, 25)", "m.style_on('bold')",
+                     ESC + "5m"),
+    "STYLES entry deleted": ("styles", "m.STYLES", "del m.STYLES['strike']",
+                             "m.style_off('strike')", None),
+    "styles ESC": ("styles", "vars(m)", "m.ESC = '>>'", "m.style_off('bold')", ">>22m"),
+    "os.environ replaced": ("detect", "vars(os)", "os.environ = {'FORCE_COLOR': '3'}",
+                            "m.detect_color_level(stream)", "TRUECOLOR"),
+}
+
+
+@pytest.mark.parametrize("case", WINDOW)
+def test_change_seen_after_a_watcher_called_inside_its_window(case, tmp_path):
+    module, watched, change, call, expected = WINDOW[case]
+    shared = module == "detect"  # os is one for both
+    result = compare(tmp_path, f"""
+        ext, tw = tintara.{module}, twin.{module}
+        m = ext
+        {call}  # tintara relies on the watched dict from here on
+        inside = []
+
+        def window(event, d, key, value):
+            inside.append(outcome(lambda: {call}))
+
+        with dict_watcher(window, {watched}):
+            {change}
+        assert inside, "the watcher was not called"
+        m = tw
+        if not {shared}:
+            {change}
+        print(json.dumps({{"ext": outcome(lambda: ext.{call[2:]}),
+                          "twin": outcome(lambda: tw.{call[2:]})}}))
+    """)
+    assert result["ext"] == result["twin"]
+    if expected is not None:
+        assert result["twin"] == ["ok", expected]
+
+
+# ---------------------------------------------------------------------------
+# An import that fails once its body has run, then a successful retry: what
+# was worked out for the failed namespace is not taken for the new one.
+
+
+@pytest.mark.parametrize("module, call, expected", [
+    ("colors", "fg_code('red')", ">>31m"),
+    ("colors", "bg_code(5)", ">>48;5;5m"),
+    ("styles", "style_on('bold')", ">>1m"),
+])
+def test_retry_after_failed_import_has_its_own_shortcuts(module, call, expected, tmp_path):
+    result = child_json(f"""
+        import builtins, json, sys
+        NAME = "tintara.{module}"
+        old_namespaces = []
+
+        class Key:
+            # Stored last, after the whole body: the import fails there.
+            def __hash__(self):
+                return hash("__test__")
+
+            def __eq__(self, other):
+                if other is self:
+                    return True
+                namespace = vars(sys.modules[NAME])
+                old_namespaces.append(namespace)  # kept alive
+                namespace[{call.partition("(")[0]!r}]{call[call.index("("):]}
+                raise RuntimeError("refused")
+
+        real_import = builtins.__import__
+
+        def planting(name, *args, **kwargs):
+            # The frame imports builtins first, with the namespace in place.
+            if name == "builtins" and NAME in sys.modules:
+                builtins.__import__ = real_import
+                vars(sys.modules[NAME])[Key()] = None
+            return real_import(name, *args, **kwargs)
+
+        builtins.__import__ = planting
+        try:
+            import tintara.{module}
+        except RuntimeError:
+            pass
+        builtins.__import__ = real_import
+        assert old_namespaces and NAME not in sys.modules
+        import tintara.{module} as m
+        m.ESC = ">>"
+        print(json.dumps(m.{call}))
+    """, tmp_path)
+    assert result == expected
+
+
+# ---------------------------------------------------------------------------
+# A colliding key in the module namespace: every lookup of its name runs its
+# __eq__.  A shortcut's own lookups must not swallow what that raises, nor
+# run it more often than the algorithm's lookups do.
+
+COLLISIONS = [
+    ("colors", "fg_code('red')", "ESC"),
+    ("colors", "fg_code('red')", "NAMED_COLORS"),
+    ("colors", "fg_code('Grey')", "COLOR_ALIASES"),
+    ("colors", "bg_code('red')", "_color_code"),
+    ("colors", "fg_code(196)", "ESC"),
+    ("colors", "fg_code('#ff8800')", "parse_hex"),
+    ("colors", "fg_code('#ff8800')", "_HEX_RE"),
+    ("colors", "bg_code('#f80')", "_SHORT_HEX_RE"),
+    ("colors", "fg_code((1, 2, 3))", "_validate_rgb"),
+    ("colors", "fg_code((1, 2, 3))", "ESC"),
+    ("colors", "parse_hex('#f80')", "_SHORT_HEX_RE"),
+    ("styles", "style_on('bold')", "STYLES"),
+    ("styles", "style_off('bold')", "ESC"),
+    ("detect", "detect_color_level(stream)", "os"),
+    ("detect", "detect_color_level(stream)", "sys"),
+    ("detect", "detect_color_level(stream)", "ColorLevel"),
+    ("detect", "supports_color(stream)", "detect_color_level"),
+]
+
+
+@pytest.mark.parametrize("module, call, name", COLLISIONS)
+def test_colliding_key_in_namespace(module, call, name, tmp_path):
+    result = compare(tmp_path, f"""
+        out = {{}}
+        for label, m in (("ext", tintara.{module}), ("twin", twin.{module})):
+            m.{call}  # the shortcuts are worked out
+            collider = plant(vars(m), Collider({name!r}))
+
+            def interrupt(other):
+                collider.hook = None  # once, like a real Ctrl-C
+                raise KeyboardInterrupt
+
+            collider.hook = interrupt
+            first = outcome(lambda: m.{call})
+            counts = []
+            for _ in range(3):
+                collider.calls = 0
+                m.{call}
+                counts.append(collider.calls)
+            out[label] = {{"first call": first, "__eq__ calls": counts}}
+        print(json.dumps(out))
+    """)
+    assert result["twin"]["first call"] == ["KeyboardInterrupt", ""]
+    assert result["ext"] == result["twin"]
+
+
+# ---------------------------------------------------------------------------
+# Tables are read at each use: a hook that runs between the membership test
+# and the subscript (a key's __eq__) and rebinds the table is seen.
+
+
+def rebinding(module, name, value):
+    return lambda other: setattr(module, name, value)
+
+
+@pytest.mark.parametrize("table, key, new, call, expected", [
+    ("NAMED_COLORS", "red", {"red": 32}, ("fg_code", "red"), ESC + "32m"),
+    ("NAMED_COLORS", "red", {"red": 32}, ("bg_code", "Red"), ESC + "42m"),
+    ("NAMED_COLORS", "red", {}, ("fg_code", "red"), KeyError("red")),
+    ("COLOR_ALIASES", "grey", {"grey": "red"}, ("fg_code", "grey"), ESC + "90m"),
+    ("STYLES", "bold", {"bold": (5, 25)}, ("style_on", "bold"), ESC + "5m"),
+    ("STYLES", "bold", {}, ("style_off", "bold"), KeyError("bold")),
+], ids=lambda v: v if isinstance(v, str) else None)
+def test_table_read_at_each_use(colors, styles, monkeypatch, table, key, new, call, expected):
+    module = styles if table == "STYLES" else colors
+    hooked = dict(getattr(module, table))
+    monkeypatch.setattr(module, table, hooked)
+    getattr(module, call[0])(call[1])  # a plain call first
+    collider = plant(hooked, Collider(key, rebinding(module, table, new)))
+    if isinstance(expected, Exception):
+        with pytest.raises(type(expected)) as info:
+            getattr(module, call[0])(call[1])
+        assert info.value.args == expected.args
+    else:
+        assert getattr(module, call[0])(call[1]) == expected
+    assert collider.calls == 1
+
+
+# ---------------------------------------------------------------------------
+# os.environ changed in ways no watched dict shows
+
+
+ENVIRON_CHANGES = {
+    # change: (code, the outcomes of detect_color_level and supports_color)
+    # The twin agrees, except where noted below.
+    "instance dict replaced": ("""
+        old = vars(os.environ)  # still referenced
+        os.environ.__dict__ = dict(old, _data={**old["_data"], b"FORCE_COLOR": b"3"})
+    """, [["ok", "TRUECOLOR"], ["ok", True]]),
+    "os is a module subclass with an environ property": ("""
+        import types
+
+        class Environs(types.ModuleType):
+            @property
+            def environ(self):
+                return {"FORCE_COLOR": "3"}
+
+        os.__class__ = Environs
+    """, [["ok", "TRUECOLOR"], ["ok", True]]),
+    "colliding key in _data raises KeyError": ("""
+        def refuse(other):
+            raise KeyError(other)
+
+        plant(os.environ._data, Collider(b"NO_COLOR", refuse), b"1")
+    """, [["ok", "EXTENDED"], ["ok", True]]),
+    "colliding key ahead of a set variable": ("""
+        def refuse(other):
+            raise KeyError(other)
+
+        plant(os.environ._data, Collider(b"TERM", refuse))
+    """, [["ok", "NONE"], ["ok", False]]),
+    "colliding key in _data raises another error": ("""
+        def refuse(other):
+            raise ZeroDivisionError("refused")
+
+        plant(os.environ._data, Collider(b"FORCE_COLOR", refuse), b"1")
+    """, [["ZeroDivisionError", "refused"]] * 2),
+}
+
+
+# CPython's specialising interpreter reads `os.environ` from the module dict
+# once the instruction has run, past a property of the module's class: the
+# twin sees the property on its first call only.  Python's semantics (and the
+# extension's generic path, PyObject_GetAttr) give the property's value.
+TWIN_DIFFERS = {"os is a module subclass with an environ property"}
+
+
+@pytest.mark.parametrize("change", ENVIRON_CHANGES)
+def test_environ_change_is_seen(change, tmp_path):
+    code, expected = ENVIRON_CHANGES[change]
+    result = compare(tmp_path, """
+        tintara.detect.detect_color_level(stream)  # the reads may be taken short from here on
+    """, code, """
+        calls = lambda m: [outcome(lambda: m.detect_color_level(stream)),
+                           outcome(lambda: m.supports_color(stream))]
+        print(json.dumps({"ext": calls(tintara.detect), "twin": calls(twin.detect)}))
+    """)
+    if change not in TWIN_DIFFERS:
+        assert result["twin"] == expected
+    assert result["ext"] == expected
+
+
+def test_environ_check_reentered_by_a_finalizer_leaks_nothing(tmp_path):
+    # Letting go of what the last check held frees a mapping whose value's
+    # finalizer calls detect again, in the middle of the new check.
+    result = compare(tmp_path, """
+        import gc
+        detect = tintara.detect
+
+        class Finalizer:
+            def __del__(self):
+                detect.detect_color_level(stream)
+
+        data = dict(os.environ._data)
+        data[b"TINTARA_FINALIZER"] = Finalizer()
+        os.environ._data = data
+        detect.detect_color_level(stream)  # may hold data from here on
+        os.environ._data = {k: v for k, v in data.items() if k != b"TINTARA_FINALIZER"}
+        del data
+        gc.collect()
+        before = sys.getrefcount(os.environ)
+        for _ in range(3):
+            detect.detect_color_level(stream)
+        gc.collect()
+        print(json.dumps(sys.getrefcount(os.environ) - before))
+    """)
+    assert result == 0
+
+
+# ---------------------------------------------------------------------------
+# Dict-watcher slots: CPython leaves six per interpreter to all extensions.
+
+# Calls on every path, and changes between them, applied to tintara and the
+# twin alike (m: the module, by its short name).
+USES = """
+import enum, importlib, json, os
+from hostile import Stream, all_dict_watchers_taken, free_dict_watchers
+
+NAMES = ("colors", "detect", "styles")
+for name in ("NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM_PROGRAM"):
+    os.environ.pop(name, None)
+os.environ["TERM"] = "xterm-256color"
+stream = Stream(True)
+CALLS = [
+    ("colors", lambda m: m.fg_code("red")), ("colors", lambda m: m.bg_code("Bright-Red")),
+    ("colors", lambda m: m.fg_code("grey")), ("colors", lambda m: m.fg_code("orange")),
+    ("colors", lambda m: m.fg_code("#ff8800")), ("colors", lambda m: m.bg_code("#F80")),
+    ("colors", lambda m: m.fg_code(196)), ("colors", lambda m: m.bg_code((1, 2, 3))),
+    ("colors", lambda m: m.parse_hex("#abc")), ("colors", lambda m: m.rgb_to_ansi256(255, 128, 0)),
+    ("styles", lambda m: m.style_on("bold")), ("styles", lambda m: m.style_off("strike")),
+    ("detect", lambda m: m.detect_color_level(stream)), ("detect", lambda m: m.supports_color(stream)),
+]
+CHANGES = [
+    ("colors", lambda m: m.NAMED_COLORS.__setitem__("red", 99)),
+    ("colors", lambda m: m.COLOR_ALIASES.__setitem__("grey", "red")),
+    ("colors", lambda m: setattr(m, "ESC", ">>")),
+    ("colors", lambda m: setattr(m, "NAMED_COLORS", {"orange": 33, "bright_red": 91})),
+    ("styles", lambda m: m.STYLES.__setitem__("bold", (5, 25))),
+    ("styles", lambda m: setattr(m, "ESC", "|")),
+    ("detect", lambda m: os.environ.__setitem__("FORCE_COLOR", "3")),
+]
+
+
+def outcome(call):
+    try:
+        result = call()
+    except Exception as exc:
+        return [type(exc).__name__, str(exc)]
+    return ["ok", result.name if isinstance(result, enum.Enum) else result]
+
+
+def mismatches(ext, tw):
+    found = []
+
+    def compare():
+        for module, call in CALLS:
+            seen = outcome(lambda: call(ext[module])), outcome(lambda: call(tw[module]))
+            if seen[0] != seen[1]:
+                found.append(seen)
+
+    compare()
+    for module, change in CHANGES:
+        change(ext[module])
+        if module != "detect":  # os is one for both
+            change(tw[module])
+        compare()
+    return found
+"""
+
+
+def test_correct_when_no_dict_watcher_is_left(tmp_path):
+    result = child_json(USES + """
+with all_dict_watchers_taken() as taken:
+    ext = {n: importlib.import_module(f"tintara.{n}") for n in NAMES}
+    tw = {n: importlib.import_module(f"twin.{n}") for n in NAMES}
+    print(json.dumps({"taken": taken, "mismatches": mismatches(ext, tw)}))
+""", tmp_path)
+    assert result["taken"] > 0
+    assert result["mismatches"] == []
+
+
+def test_package_takes_at_most_one_dict_watcher(tmp_path):
+    result = child_json(USES + """
+before = free_dict_watchers()
+ext = {n: importlib.import_module(f"tintara.{n}") for n in NAMES}
+tw = {n: importlib.import_module(f"twin.{n}") for n in NAMES}
+assert mismatches(ext, tw) == []
+print(json.dumps({"before": before, "after": free_dict_watchers()}))
+""", tmp_path)
+    assert result["before"] > 1
+    assert result["before"] - result["after"] <= 1
+
+
+# ---------------------------------------------------------------------------
+# Differential runs: random changes, each followed by calls, compared with
+# the twin changed the same way.
+
+
+def spelled(rng, name):
+    """name in a random case and spelling, as a new str object."""
+    letters = [c.upper() if rng.random() < 0.5 else c for c in name]
+    return "".join(rng.choice("_- ") if c == "_" else c for c in letters)
+
+
+def outcome(call):
+    try:
+        result = call()
+    except Exception as exc:
+        return type(exc).__name__, str(exc)
+    return "ok", result
+
+
+class Tone(int):
+    pass
+
+
+def test_large_table_changes_agree_with_twin(monkeypatch):
+    # One entry at a time changes in a table of 100,000 names (correctness
+    # only: what a change costs is a benchmark row).
+    ext = pytest.importorskip("tintara.colors")
+    tw = pytest.importorskip("twin.colors")
+    rng = random.Random(100_000)
+    names = [f"tone_{i}" for i in range(100_000)]
+    for m in (ext, tw):
+        table = dict(m.NAMED_COLORS)
+        table.update((name, 30 + i % 70) for i, name in enumerate(names))
+        monkeypatch.setattr(m, "NAMED_COLORS", table)
+        monkeypatch.setitem(m.COLOR_ALIASES, "tone", "tone_0")
+        m.fg_code("tone_1")
+    present = set(names)
+    for step in range(400):
+        roll = rng.random()
+        if roll < 0.75:
+            name = rng.choice(names)
+            value = rng.choice([rng.randrange(0, 110), Tone(91), 12.5, "5;1"])
+            change = lambda t: t.__setitem__(name, value)  # noqa: E731
+            present.add(name)
+        elif roll < 0.85:
+            name = rng.choice(names)
+            change = lambda t: t.pop(name, None)  # noqa: E731
+            present.discard(name)
+        elif roll < 0.95:
+            name = f"new_{step}"
+            change = lambda t: t.__setitem__(name, 40 + step % 60)  # noqa: E731
+            present.add(name)
+        else:
+            name = "tone"
+            target = rng.choice(names)
+            change = lambda t: None  # noqa: E731
+            for m in (ext, tw):
+                m.COLOR_ALIASES["tone"] = target
+        for m in (ext, tw):
+            change(m.NAMED_COLORS)
+        # Asking for a missing name lists all 100,000: now and then only.
+        calls = [name, rng.choice(names)] if name in present or rng.random() < 0.2 else []
+        for asked in calls:
+            text = spelled(rng, asked)
+            for fn in ("fg_code", "bg_code"):
+                assert outcome(lambda: getattr(ext, fn)(text)) == \
+                    outcome(lambda: getattr(tw, fn)(text)), (step, fn, text)
+
+
+def test_changes_agree_with_twin_while_a_watcher_calls_inside(tmp_path):
+    # Random changes to the tables and namespaces, each announced to a
+    # watcher registered after tintara's that calls tintara (with varied
+    # arguments) before the change lands; after each, tintara agrees with
+    # the twin.
+    result = compare(tmp_path, """
+        import random
+        rng = random.Random(7)
+        ext = {"colors": tintara.colors, "styles": tintara.styles}
+        tw = {"colors": twin.colors, "styles": twin.styles}
+        CALLS = [
+            ("colors", "fg_code", ["red", "Bright-Red", "grey", "GREY", "orange", "#ff8800",
+                                   "#F80", 5, 196, (1, 2, 3)]),
+            ("colors", "bg_code", ["red", "bright black", "purple", "#abc", 0, (255, 0, 9)]),
+            ("colors", "parse_hex", ["#abc", "#FF8800"]),
+            ("styles", "style_on", ["bold", "strike", "frame"]),
+            ("styles", "style_off", ["bold", "strike", "frame"]),
+        ]
+        CHANGES = [
+            ("colors", "NAMED_COLORS", ["red", "orange", "bright_black", "magenta"],
+             [31, 91, 35, 99, 7, None]),
+            ("colors", "COLOR_ALIASES", ["grey", "purple", "orange"],
+             ["bright_black", "red", "magenta", None]),
+            ("styles", "STYLES", ["bold", "strike", "frame"], [(1, 22), (5, 25), [7, 27], None]),
+            ("colors", None, ["ESC"], ["\\x1b[", ">>"]),
+            ("colors", None, ["NAMED_COLORS", "COLOR_ALIASES"], ["own", "copy"]),
+            ("styles", None, ["ESC"], ["\\x1b[", "|"]),
+            ("styles", None, ["STYLES"], ["own", "copy"]),
+        ]
+        TABLES = [("colors", "NAMED_COLORS"), ("colors", "COLOR_ALIASES"), ("styles", "STYLES")]
+        own = {(k, n): getattr(ext[k], n) for k, n in TABLES}
+        own_twin = {(k, n): getattr(tw[k], n) for k, n in TABLES}
+
+        def call_some(modules, n):
+            for _ in range(n):
+                module, fn, args = rng.choice(CALLS)
+                outcome(lambda: getattr(modules[module], fn)(rng.choice(args)))
+
+        def apply(modules, owned, module, table, key, value):
+            m = modules[module]
+            if table is not None:
+                target = getattr(m, table)
+                if value is None:
+                    target.pop(key, None)
+                else:
+                    target[key] = value
+            elif value == "own":
+                setattr(m, key, owned[module, key])
+            elif value == "copy":
+                setattr(m, key, dict(getattr(m, key)))
+            else:
+                setattr(m, key, value)
+
+        call_some(ext, 50)
+        mismatches = []
+        watched = [vars(ext["colors"]), vars(ext["styles"]), *own.values()]
+        with dict_watcher(lambda *event: call_some(ext, 3), *watched):
+            for step in range(300):
+                module, table, keys, values = rng.choice(CHANGES)
+                change = (module, table, rng.choice(keys), rng.choice(values))
+                apply(ext, own, *change)
+                apply(tw, own_twin, *change)
+                for module, fn, args in CALLS:
+                    for arg in args:
+                        seen = [outcome(lambda: getattr(m[module], fn)(arg)) for m in (ext, tw)]
+                        if seen[0] != seen[1]:
+                            mismatches.append([step, change, fn, repr(arg), seen])
+        print(json.dumps(mismatches[:5], default=repr))
+    """)
+    assert result == []
