@@ -12,28 +12,28 @@ namespace tintara {
 class Str {
 public:
     explicit Str(const char* utf8) noexcept;
-    [[nodiscard]] PyObject* get() const noexcept { return obj_; }
+    [[nodiscard]] PyObject* get() const noexcept { return obj_.get(); }
     // A Str is a borrowed constant, so lending it implicitly is safe.
-    operator PyObject*() const noexcept { return obj_; }  // NOLINT
+    operator PyObject*() const noexcept { return obj_.get(); }  // NOLINT
     [[nodiscard]] const char* text() const noexcept { return text_; }
 
 private:
     friend int make_constants();
     const char* text_;
-    PyObject* obj_ = nullptr;
+    Held obj_;
     Str* next_;
 };
 
 class Int {
 public:
     explicit Int(long value) noexcept;
-    [[nodiscard]] PyObject* get() const noexcept { return obj_; }
-    operator PyObject*() const noexcept { return obj_; }  // NOLINT
+    [[nodiscard]] PyObject* get() const noexcept { return obj_.get(); }
+    operator PyObject*() const noexcept { return obj_.get(); }  // NOLINT
 
 private:
     friend int make_constants();
     long value_;
-    PyObject* obj_ = nullptr;
+    Held obj_;
     Int* next_;
 };
 

@@ -168,7 +168,7 @@ int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObje
 // new or uses the standard containers), so the logic is called directly.
 inline PyObject* run(Function& self, PyObject* const* args) noexcept
 {
-    return self.def->impl(self, args);
+    return self.def->impl(self, args).release();
 }
 
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
@@ -223,11 +223,11 @@ Ref name_tuple(std::span<const char* const> a, std::span<const char* const> b = 
     Py_ssize_t i = 0;
     for (auto part : {a, b}) {
         for (const char* name : part) {
-            PyObject* s = PyUnicode_InternFromString(name);
-            if (s == nullptr) {
+            Ref s = Ref::steal(PyUnicode_InternFromString(name));
+            if (!s) {
                 return {};
             }
-            PyTuple_SET_ITEM(t.get(), i++, s);
+            PyTuple_SET_ITEM(t.get(), i++, s.release());
         }
     }
     return t;
@@ -373,7 +373,7 @@ PyObject* function_repr(PyObject* op)
 PyObject* function_descr_get(PyObject* op, PyObject* obj, PyObject*)
 {
     if (obj == nullptr || obj == Py_None) {
-        return Py_NewRef(op);
+        return Ref::borrow(op).release();
     }
     return PyMethod_New(op, obj);
 }
@@ -422,7 +422,7 @@ PyObject* get_code(PyObject* op, void*)
 // functions (typing.get_type_hints() evaluates the annotation texts there).
 PyObject* get_globals(PyObject* op, void*)
 {
-    return Py_NewRef(reinterpret_cast<Function*>(op)->state->dict);
+    return reinterpret_cast<Function*>(op)->state->dict.ref().release();
 }
 
 PyObject* get_annotations(PyObject* op, void*)
@@ -451,7 +451,7 @@ int set_annotations(PyObject* op, PyObject* value, void*)
 PyObject* function_reduce(PyObject* op, PyObject*)
 {
     // Pickled by reference, as module-level functions are.
-    return Py_NewRef(reinterpret_cast<Function*>(op)->qualname);
+    return Ref::borrow(reinterpret_cast<Function*>(op)->qualname).release();
 }
 
 PyGetSetDef function_getset[] = {
@@ -506,16 +506,15 @@ PyTypeObject* g_function_type = nullptr;
 
 void add_traceback_code(const ModuleState& st, PyObject* code) noexcept
 {
-    if (st.dict == nullptr) {
+    if (!st.dict) {
         return;
     }
     PyObject* exc = PyErr_GetRaisedException();
-    PyFrameObject* frame =
-        PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), st.dict, nullptr);
+    Ref frame = Ref::steal(reinterpret_cast<PyObject*>(PyFrame_New(
+        PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), st.dict.get(), nullptr)));
     PyErr_SetRaisedException(exc);
-    if (frame != nullptr) {
-        PyTraceBack_Here(frame);
-        Py_DECREF(frame);
+    if (frame) {
+        PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame.get()));
     }
 }
 
@@ -559,7 +558,7 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     if (ndefaults != 0) {
         defaults = Ref::steal(PyTuple_New(ndefaults));
         for (Py_ssize_t i = 0; defaults && i < ndefaults; ++i) {
-            PyTuple_SET_ITEM(defaults.get(), i, Py_None);
+            PyTuple_SET_ITEM(defaults.get(), i, Ref::borrow(Py_None).release());
         }
     }
     if (!doc || !module || (ndefaults != 0 && !defaults)) {
@@ -573,9 +572,9 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     f->vectorcall = function_vectorcall;
     f->def = &def;
     f->state = &st;
-    f->closure = Py_XNewRef(closure);
-    f->name = Py_NewRef(def.py_name);
-    f->qualname = Py_NewRef(def.py_qualname);
+    f->closure = Ref::borrow(closure).release();
+    f->name = Ref::borrow(def.py_name).release();
+    f->qualname = Ref::borrow(def.py_qualname).release();
     f->module = module.release();
     f->doc = doc.release();
     f->defaults = defaults.release();
@@ -602,11 +601,10 @@ void add_traceback(const ModuleState& st, const FunctionDef& def) noexcept
 void add_traceback_named(const ModuleState& st, const char* name, int line) noexcept
 {
     PyObject* exc = PyErr_GetRaisedException();
-    PyObject* code = reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, name, line));
+    Ref code = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, name, line)));
     PyErr_SetRaisedException(exc);
-    if (code != nullptr) {
-        add_traceback_code(st, code);
-        Py_DECREF(code);
+    if (code) {
+        add_traceback_code(st, code.get());
     }
 }
 

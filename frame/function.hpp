@@ -32,8 +32,8 @@ inline constexpr int kMaxParams = 4;
 
 struct Function;
 // The function's own logic: receives bound, checked arguments (borrowed, in
-// parameter order) and returns a new reference or nullptr with an exception.
-using Impl = PyObject* (*)(Function& self, PyObject* const* args);
+// parameter order) and returns its result, or an empty Ref with an exception.
+using Impl = Ref (*)(Function& self, PyObject* const* args);
 
 struct FunctionDef {
     const char* name;

@@ -16,9 +16,9 @@ struct ModuleState {
     const char* full_name;   // "tintara.colors"
     const char* file_name;   // "tintara/colors.py"
     int64_t interpreter = -1;
-    PyObject* module = nullptr;
-    PyObject* dict = nullptr;           // the namespace functions read (owned)
-    PyObject* builtins = nullptr;       // the builtins module
+    Held module;
+    Held dict;                          // the namespace functions read
+    Held builtins;                      // the builtins module
     PyObject* builtins_dict = nullptr;  // and its namespace
 };
 

@@ -4,6 +4,8 @@
 
 #include "frame/ref.hpp"
 
+#include <span>
+
 namespace tintara {
 
 struct ModuleState;
@@ -29,6 +31,9 @@ inline int truth(PyObject* obj)
 // a == b / a != b as truth values.
 int equal(PyObject* a, PyObject* b);
 
+// A tuple of the items.
+Ref tuple_of(std::span<PyObject* const> items);
+
 // import NAME (absolute) and from MODULE import NAME semantics.
 Ref import_module(PyObject* name, PyObject* globals);
 Ref import_from(PyObject* module, PyObject* name);
@@ -53,9 +58,9 @@ inline long small_int(PyObject* v)
 }
 
 // esc + mid + the decimal text of n + "m", made into slot the first time and
-// handed out again after (a new reference, or null with an exception): for
-// sequences that depend on nothing but n, esc being a str that never changes.
-PyObject* sgr(PyObject*& slot, PyObject* esc, const char* mid, long n);
+// handed out again after: for sequences that depend on nothing but n, esc
+// being a str that never changes.
+Ref sgr(Held& slot, PyObject* esc, const char* mid, long n);
 
 // Raises TypeError "Argument 'NAME' has incorrect type (...)", with the
 // subclass note when obj's type is a subclass of expected.
