@@ -10,9 +10,36 @@
 
 namespace tintara {
 
+struct FunctionRuntime {
+    const FunctionDef* def = nullptr;
+    Held names[kMaxParams];  // the parameters' names, interned
+    Held name;
+    Held qualname;
+    Held code;   // __code__, made when first asked for
+    Held trace;  // the code of the traceback entries, made at the first failure
+};
+
 namespace {
 
 Str s_replace{"replace"};
+
+// The runtime records of this shared library's functions, one per
+// FunctionDef, kept for the process's lifetime (a failed import's retry
+// finds them again).
+constexpr int kMaxFunctions = 32;
+FunctionRuntime g_runtimes[kMaxFunctions];
+
+FunctionRuntime* runtime_of(const FunctionDef& def)
+{
+    for (FunctionRuntime& rt : g_runtimes) {
+        if (rt.def == &def || rt.def == nullptr) {
+            rt.def = &def;
+            return &rt;
+        }
+    }
+    PyErr_Format(PyExc_SystemError, "too many functions in module (%s)", def.name);
+    return nullptr;
+}
 
 // ---------------------------------------------------------------------------
 // Errors of binding.  Cold and out of line: the hot path only tests.
@@ -31,15 +58,15 @@ Str s_replace{"replace"};
 
 // Which parameter does a keyword name?  Identity first, then equality.
 // Returns the index, -1 for none, -2 with an exception.
-inline Py_ssize_t find_keyword(const FunctionDef& def, Py_ssize_t nparams, PyObject* key)
+inline Py_ssize_t find_keyword(const FunctionRuntime& rt, Py_ssize_t nparams, PyObject* key)
 {
     for (Py_ssize_t j = 0; j < nparams; ++j) {
-        if (def.names[j] == key) {
+        if (rt.names[j].get() == key) {
             return j;
         }
     }
     for (Py_ssize_t j = 0; j < nparams; ++j) {
-        int cmp = PyUnicode_Compare(def.names[j], key);
+        int cmp = PyUnicode_Compare(rt.names[j].get(), key);
         if (cmp == 0) {
             return j;
         }
@@ -52,9 +79,10 @@ inline Py_ssize_t find_keyword(const FunctionDef& def, Py_ssize_t nparams, PyObj
 
 // Binds args to def's parameters.  bound[] receives borrowed values; owned[]
 // keeps the ones made here alive.  0 or -1.
-int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+int bind(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
          PyObject** bound, Ref* owned)
 {
+    const FunctionDef& def = *f.def;
     const auto nparams = static_cast<Py_ssize_t>(def.params.size());
     Py_ssize_t npositional = 0;
     Py_ssize_t ndefaults = 0;
@@ -82,7 +110,7 @@ int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObje
             PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", def.name);
             return -1;
         }
-        Py_ssize_t j = find_keyword(def, nparams, key);
+        Py_ssize_t j = find_keyword(*f.runtime, nparams, key);
         if (j == -2) {
             return -1;
         }
@@ -114,7 +142,7 @@ int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObje
     for (Py_ssize_t j = 0; j < nparams; ++j) {
         if (bound[j] == nullptr) {
             PyErr_Format(PyExc_TypeError, "%s() needs keyword-only argument %U", def.name,
-                         def.names[j]);
+                         f.runtime->names[j].get());
             return -1;
         }
     }
@@ -200,11 +228,11 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
             PyObject* bound[kMaxParams];
             Ref owned[kMaxParams];
             result =
-                bind(def, args, nargs, kwnames, bound, owned) == 0 ? run(self, bound) : nullptr;
+                bind(self, args, nargs, kwnames, bound, owned) == 0 ? run(self, bound) : nullptr;
         }
     }
     if (result == nullptr) {
-        add_traceback(*self.state, def);
+        add_traceback(self);
     }
     assert(result == nullptr || !PyErr_Occurred());
     return result;
@@ -238,8 +266,9 @@ int set_item(PyObject* dict, const char* key, Ref value)
     return value ? PyDict_SetItemString(dict, key, value.get()) : -1;
 }
 
-Ref make_code(const ModuleState& st, const FunctionDef& def)
+Ref make_code(const ModuleState& st, const FunctionRuntime& rt)
 {
+    const FunctionDef& def = *rt.def;
     const char* params[kMaxParams];
     int nkwonly = 0;
     for (size_t j = 0; j < def.params.size(); ++j) {
@@ -255,8 +284,7 @@ Ref make_code(const ModuleState& st, const FunctionDef& def)
         return {};
     }
     PyObject* kw = kwargs.get();
-    const int flags =
-        0x1 | 0x2 | (def.freevars.empty() ? 0 : 0x10);  // OPTIMIZED, NEWLOCALS, NESTED
+    const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (def.freevars.empty() ? 0 : CO_NESTED);
     if (set_item(kw, "co_argcount", Ref::steal(PyLong_FromLong(nparams - nkwonly))) < 0 ||
         set_item(kw, "co_posonlyargcount", Ref::steal(PyLong_FromLong(0))) < 0 ||
         set_item(kw, "co_kwonlyargcount", Ref::steal(PyLong_FromLong(nkwonly))) < 0 ||
@@ -268,7 +296,7 @@ Ref make_code(const ModuleState& st, const FunctionDef& def)
         set_item(kw, "co_freevars", name_tuple(def.freevars)) < 0 ||
         set_item(kw, "co_cellvars", name_tuple(def.cellvars)) < 0 ||
         set_item(kw, "co_flags", Ref::steal(PyLong_FromLong(flags))) < 0 ||
-        set_item(kw, "co_qualname", Ref::borrow(def.py_qualname)) < 0) {
+        set_item(kw, "co_qualname", rt.qualname.ref()) < 0) {
         return {};
     }
     return Ref::steal(PyObject_VectorcallDict(replace.get(), nullptr, 0, kw));
@@ -276,33 +304,34 @@ Ref make_code(const ModuleState& st, const FunctionDef& def)
 
 // The names of def, made the first time a function of it is.  Its code
 // objects are made when first needed, which keeps them out of the import.
-int prepare(const FunctionDef& def)
+int prepare(FunctionRuntime& rt)
 {
-    if (def.py_qualname != nullptr) {
+    const FunctionDef& def = *rt.def;
+    if (rt.qualname) {
         return 0;
     }
     for (size_t j = 0; j < def.params.size(); ++j) {
-        if (def.names[j] == nullptr &&
-            (def.names[j] = PyUnicode_InternFromString(def.params[j].name)) == nullptr) {
+        if (!rt.names[j] &&
+            rt.names[j].set(Ref::steal(PyUnicode_InternFromString(def.params[j].name))) == nullptr) {
             return -1;
         }
     }
-    if (def.py_name == nullptr && (def.py_name = PyUnicode_InternFromString(def.name)) == nullptr) {
+    if (!rt.name && rt.name.set(Ref::steal(PyUnicode_InternFromString(def.name))) == nullptr) {
         return -1;
     }
-    def.py_qualname = PyUnicode_InternFromString(def.qualname ? def.qualname : def.name);
-    return def.py_qualname != nullptr ? 0 : -1;
+    const char* qualname = def.qualname ? def.qualname : def.name;
+    return rt.qualname.set(Ref::steal(PyUnicode_InternFromString(qualname))) ? 0 : -1;
 }
 
 // The empty code object that names def's traceback entries, e.g.
 // "tintara.detect.enable_windows_vt._try_enable": the module's name and the
 // qualified name without its "<locals>" steps.
-PyObject* trace_code(const ModuleState& st, const FunctionDef& def)
+PyObject* trace_code(const ModuleState& st, FunctionRuntime& rt)
 {
-    if (def.trace != nullptr) {
-        return def.trace;
+    if (rt.trace) {
+        return rt.trace.get();
     }
-    Ref dotted = Ref::steal(PyUnicode_FromFormat("%s.%U", st.full_name, def.py_qualname));
+    Ref dotted = Ref::steal(PyUnicode_FromFormat("%s.%U", st.full_name, rt.qualname.get()));
     Ref locals = Ref::steal(PyUnicode_FromString(".<locals>"));
     Ref nothing = Ref::steal(PyUnicode_FromString(""));
     if (!dotted || !locals || !nothing) {
@@ -310,10 +339,11 @@ PyObject* trace_code(const ModuleState& st, const FunctionDef& def)
     }
     Ref trace_name = Ref::steal(PyUnicode_Replace(dotted.get(), locals.get(), nothing.get(), -1));
     const char* utf8 = trace_name ? PyUnicode_AsUTF8(trace_name.get()) : nullptr;
-    if (utf8 != nullptr) {
-        def.trace = reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, utf8, def.line));
+    if (utf8 == nullptr) {
+        return nullptr;
     }
-    return def.trace;
+    return rt.trace.set(Ref::steal(
+        reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, utf8, rt.def->line))));
 }
 
 // ---------------------------------------------------------------------------
@@ -411,11 +441,11 @@ PyObject* get_kwdefaults(PyObject* op, void*)
 PyObject* get_code(PyObject* op, void*)
 {
     auto* f = reinterpret_cast<Function*>(op);
-    const FunctionDef& def = *f->def;
-    if (def.code == nullptr && (def.code = make_code(*f->state, def).release()) == nullptr) {
+    FunctionRuntime& rt = *f->runtime;
+    if (!rt.code && rt.code.set(make_code(*f->state, rt)) == nullptr) {
         return nullptr;
     }
-    return Py_NewRef(def.code);
+    return rt.code.ref().release();
 }
 
 // The namespace the function's names are looked up in, as for Python
@@ -530,7 +560,8 @@ PyTypeObject* function_type() noexcept
 
 Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
 {
-    if (prepare(def) < 0) {
+    FunctionRuntime* rt = runtime_of(def);
+    if (rt == nullptr || prepare(*rt) < 0) {
         return {};
     }
     Ref annotations = Ref::steal(PyDict_New());
@@ -571,10 +602,11 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     }
     f->vectorcall = function_vectorcall;
     f->def = &def;
+    f->runtime = rt;
     f->state = &st;
     f->closure = Ref::borrow(closure).release();
-    f->name = Ref::borrow(def.py_name).release();
-    f->qualname = Ref::borrow(def.py_qualname).release();
+    f->name = rt->name.ref().release();
+    f->qualname = rt->qualname.ref().release();
     f->module = module.release();
     f->doc = doc.release();
     f->defaults = defaults.release();
@@ -586,15 +618,15 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     return Ref::steal(reinterpret_cast<PyObject*>(f));
 }
 
-void add_traceback(const ModuleState& st, const FunctionDef& def) noexcept
+void add_traceback(const Function& f) noexcept
 {
     // Making the code object must not disturb the exception being raised.
     PyObject* exc = PyErr_GetRaisedException();
-    PyObject* code = trace_code(st, def);
+    PyObject* code = trace_code(*f.state, *f.runtime);
     PyErr_Clear();
     PyErr_SetRaisedException(exc);
     if (code != nullptr) {
-        add_traceback_code(st, code);
+        add_traceback_code(*f.state, code);
     }
 }
 

@@ -11,8 +11,6 @@ namespace tintara {
 
 struct ModuleState;
 
-// Functions as data.
-
 enum class Kind : uint8_t {
     Any,       // any object, unchanged
     ExactStr,  // exactly str; subclasses refused with a note
@@ -20,12 +18,13 @@ enum class Kind : uint8_t {
     Truth,     // reduced to True or False
 };
 
+// One parameter, e.g. {.name = "color", .kind = Kind::ExactStr, .annotation = "str"}.
 struct Param {
     const char* name;
-    Kind kind;
-    bool keyword_only;
-    bool default_none;       // the only default the modules use is None
-    const char* annotation;  // nullptr: not annotated
+    Kind kind = Kind::Any;
+    bool keyword_only = false;
+    bool default_none = false;         // the only default the modules use is None
+    const char* annotation = nullptr;  // nullptr: not annotated
 };
 
 inline constexpr int kMaxParams = 4;
@@ -35,30 +34,29 @@ struct Function;
 // parameter order) and returns its result, or an empty Ref with an exception.
 using Impl = Ref (*)(Function& self, PyObject* const* args);
 
+// A function described as data.  Pure description: what the frame makes from
+// it at run time (names, code objects) is kept by the frame.
 struct FunctionDef {
-    const char* name;
-    const char* qualname = nullptr;  // nullptr: same as name
-    std::span<const Param> params = {};
-    const char* returns;  // return annotation, nullptr: none
-    const char* doc;      // nullptr: __doc__ is None
-    Impl impl;
-    std::span<const char* const> locals = {};    // further local names for __code__
-    std::span<const char* const> freevars = {};  // names read from the closure
-    std::span<const char* const> cellvars = {};  // names a nested function reads
-    int line;                                    // line of the traceback entries
-
-    // Made when first needed.
-    mutable PyObject* names[kMaxParams] = {};
-    mutable PyObject* code = nullptr;   // __code__
-    mutable PyObject* trace = nullptr;  // code of the traceback entries
-    mutable PyObject* py_qualname = nullptr;
-    mutable PyObject* py_name = nullptr;
+    const char* const name;
+    const char* const qualname = nullptr;  // nullptr: same as name
+    const std::span<const Param> params = {};
+    const char* const returns;  // return annotation, nullptr: none
+    const char* const doc;      // nullptr: __doc__ is None
+    const Impl impl;
+    const std::span<const char* const> locals = {};    // further local names for __code__
+    const std::span<const char* const> freevars = {};  // names read from the closure
+    const std::span<const char* const> cellvars = {};  // names a nested function reads
+    const int line;                                    // line of the traceback entries
 };
+
+// What the frame makes for a FunctionDef, once per process (function.cpp).
+struct FunctionRuntime;
 
 // A function object of the frame.
 struct Function {
     PyObject_HEAD vectorcallfunc vectorcall;
     const FunctionDef* def;
+    FunctionRuntime* runtime;
     ModuleState* state;
     PyObject* closure;  // a tuple for nested functions, else nullptr
     PyObject* name;
@@ -75,7 +73,7 @@ struct Function {
 // Creates a function object for def; closure (may be null) is borrowed.
 Ref make_function(ModuleState& state, const FunctionDef& def, PyObject* closure);
 
-// Adds def's traceback entry to the exception being raised.
-void add_traceback(const ModuleState& state, const FunctionDef& def) noexcept;
+// Adds the function's traceback entry to the exception being raised.
+[[gnu::cold]] void add_traceback(const Function& f) noexcept;
 
 }  // namespace tintara

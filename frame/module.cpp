@@ -280,7 +280,8 @@ int Module::def(const FunctionDef& def)
     if (!fn) {
         return -1;
     }
-    return PyDict_SetItem(state.dict.get(), def.py_name, fn.get());
+    PyObject* name = reinterpret_cast<Function*>(fn.get())->name;  // def.name, as made
+    return PyDict_SetItem(state.dict.get(), name, fn.get());
 }
 
 }  // namespace tintara

@@ -627,7 +627,7 @@ Ref color_code_impl(Function& self, PyObject* const* args)
 // ---------------------------------------------------------------------------
 // fg_code(color), bg_code(color)
 
-extern const FunctionDef color_code_def;
+
 
 [[gnu::cold]] Ref raise_not_str(const Ref& result)
 {
@@ -747,21 +747,21 @@ Ref bg_code(Function& self, PyObject* const* args)
 // The functions as data
 
 constexpr const char* kColorSpec = "str | int | Tuple[int, int, int]";
-constexpr Param kColorParam[] = {{"color", Kind::Any, false, false, kColorSpec}};
-constexpr Param kHexParam[] = {{"color", Kind::ExactStr, false, false, "str"}};
+constexpr Param kColorParam[] = {{.name = "color", .annotation = kColorSpec}};
+constexpr Param kHexParam[] = {{.name = "color", .kind = Kind::ExactStr, .annotation = "str"}};
 constexpr Param kRgbParams[] = {
-    {"r", Kind::Int, false, false, "int"},
-    {"g", Kind::Int, false, false, "int"},
-    {"b", Kind::Int, false, false, "int"},
+    {.name = "r", .kind = Kind::Int, .annotation = "int"},
+    {.name = "g", .kind = Kind::Int, .annotation = "int"},
+    {.name = "b", .kind = Kind::Int, .annotation = "int"},
 };
 constexpr Param kColorCodeParams[] = {
-    {"color", Kind::Any, false, false, kColorSpec},
-    {"foreground", Kind::Truth, true, false, "bool"},
+    {.name = "color", .annotation = kColorSpec},
+    {.name = "foreground", .kind = Kind::Truth, .keyword_only = true, .annotation = "bool"},
 };
 constexpr const char* kParseHexLocals[] = {"h"};
 constexpr const char* kColorCodeLocals[] = {"r", "g", "b", "name", "code"};
 
-const FunctionDef parse_hex_def{
+constexpr FunctionDef parse_hex_def{
     .name = "parse_hex",
     .params = kHexParam,
     .returns = "Tuple[int, int, int]",
@@ -771,7 +771,7 @@ const FunctionDef parse_hex_def{
     .line = 57,
 };
 
-const FunctionDef rgb_to_ansi256_def{
+constexpr FunctionDef rgb_to_ansi256_def{
     .name = "rgb_to_ansi256",
     .params = kRgbParams,
     .returns = "int",
@@ -780,7 +780,7 @@ const FunctionDef rgb_to_ansi256_def{
     .line = 73,
 };
 
-const FunctionDef fg_code_def{
+constexpr FunctionDef fg_code_def{
     .name = "fg_code",
     .params = kColorParam,
     .returns = "str",
@@ -792,7 +792,7 @@ const FunctionDef fg_code_def{
     .line = 88,
 };
 
-const FunctionDef bg_code_def{
+constexpr FunctionDef bg_code_def{
     .name = "bg_code",
     .params = kColorParam,
     .returns = "str",
@@ -801,7 +801,7 @@ const FunctionDef bg_code_def{
     .line = 98,
 };
 
-const FunctionDef color_code_def{
+constexpr FunctionDef color_code_def{
     .name = "_color_code",
     .params = kColorCodeParams,
     .returns = "str",
@@ -811,7 +811,7 @@ const FunctionDef color_code_def{
     .line = 103,
 };
 
-const FunctionDef validate_rgb_def{
+constexpr FunctionDef validate_rgb_def{
     .name = "_validate_rgb",
     .params = kRgbParams,
     .returns = "None",

@@ -832,8 +832,8 @@ Ref enable_windows_vt(Function& self, PyObject* const*)
 // ---------------------------------------------------------------------------
 // The functions as data
 
-constexpr Param kStreamParam[] = {{"stream", Kind::Any, false, true, nullptr}};
-constexpr Param kTryEnableParam[] = {{"stream", Kind::Any, false, false, nullptr}};
+constexpr Param kStreamParam[] = {{.name = "stream", .default_none = true}};
+constexpr Param kTryEnableParam[] = {{.name = "stream"}};
 constexpr const char* kDetectLocals[] = {"force", "is_ide", "colorterm", "term"};
 constexpr const char* kConsoleLocals[] = {
     "ctypes", "wintypes", "kernel32", "_GetStdHandle", "_GetConsoleMode", "handle", "mode"};
@@ -847,7 +847,7 @@ constexpr const char* kClosureNames[] = {"ENABLE_VIRTUAL_TERMINAL_PROCESSING",
                                          "kernel32",
                                          "wintypes"};
 
-const FunctionDef has_windows_console_def{
+constexpr FunctionDef has_windows_console_def{
     .name = "_has_windows_console",
     .returns = "bool",
     .doc =
@@ -859,7 +859,7 @@ const FunctionDef has_windows_console_def{
     .line = 26,
 };
 
-const FunctionDef detect_color_level_def{
+constexpr FunctionDef detect_color_level_def{
     .name = "detect_color_level",
     .params = kStreamParam,
     .returns = "ColorLevel",
@@ -878,7 +878,7 @@ const FunctionDef detect_color_level_def{
     .line = 52,
 };
 
-const FunctionDef supports_color_def{
+constexpr FunctionDef supports_color_def{
     .name = "supports_color",
     .params = kStreamParam,
     .returns = "bool",
@@ -887,7 +887,7 @@ const FunctionDef supports_color_def{
     .line = 113,
 };
 
-const FunctionDef enable_windows_vt_def{
+constexpr FunctionDef enable_windows_vt_def{
     .name = "enable_windows_vt",
     .returns = "bool",
     .doc =
@@ -901,7 +901,7 @@ const FunctionDef enable_windows_vt_def{
     .line = 118,
 };
 
-const FunctionDef try_enable_def{
+constexpr FunctionDef try_enable_def{
     .name = "_try_enable",
     .qualname = "enable_windows_vt.<locals>._try_enable",
     .params = kTryEnableParam,

@@ -103,9 +103,9 @@ Ref style_off(Function& self, PyObject* const* args)
     return quick_sequence(*self.state, args[0], 1);
 }
 
-constexpr Param kNameParam[] = {{"name", Kind::ExactStr, false, false, "str"}};
+constexpr Param kNameParam[] = {{.name = "name", .kind = Kind::ExactStr, .annotation = "str"}};
 
-const FunctionDef style_on_def{
+constexpr FunctionDef style_on_def{
     .name = "style_on",
     .params = kNameParam,
     .returns = "str",
@@ -114,7 +114,7 @@ const FunctionDef style_on_def{
     .line = 26,
 };
 
-const FunctionDef style_off_def{
+constexpr FunctionDef style_off_def{
     .name = "style_off",
     .params = kNameParam,
     .returns = "str",
