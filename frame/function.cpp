@@ -79,8 +79,8 @@ inline Py_ssize_t find_keyword(const FunctionRuntime& rt, Py_ssize_t nparams, Py
 
 // Binds args to def's parameters.  bound[] receives borrowed values; owned[]
 // keeps the ones made here alive.  0 or -1.
-int bind(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-         PyObject** bound, Ref* owned)
+int bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   PyObject** bound, Ref* owned)
 {
     const FunctionDef& def = *f.def;
     const auto nparams = static_cast<Py_ssize_t>(def.params.size());
@@ -180,7 +180,7 @@ int bind(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* k
     return 0;
 }
 
-[[gnu::cold]] PyObject* raise_no_parameters(const FunctionDef& def, Py_ssize_t nargs,
+[[gnu::cold]] void raise_no_parameters(const FunctionDef& def, Py_ssize_t nargs,
                                             PyObject* kwnames)
 {
     if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0) {
@@ -189,54 +189,38 @@ int bind(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* k
         PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", def.name, "takes no arguments",
                      nargs);
     }
-    return nullptr;
 }
 
-// The frame is built without C++ exceptions (nothing below allocates with
-// new or uses the standard containers), so the logic is called directly.
-inline PyObject* run(Function& self, PyObject* const* args) noexcept
-{
-    return self.def->impl(self, args).release();
-}
+}  // namespace
 
-PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
-                              PyObject* kwnames) noexcept
+PyObject* bind_and_call(PyObject* callable, PyObject* const* args, size_t nargsf,
+                        PyObject* kwnames) noexcept
 {
     Function& self = *reinterpret_cast<Function*>(callable);
     const FunctionDef& def = *self.def;
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    const auto nparams = static_cast<Py_ssize_t>(def.params.size());
-    PyObject* result;
-
-    if (nparams == 0) {
-        result = (nargs == 0 && (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0))
-                     ? run(self, args)
-                     : raise_no_parameters(def, nargs, kwnames);
-    } else {
-        // The common call, all parameters by position and none checked,
-        // touches nothing; everything else goes through bind().
-        bool simple = nargs == nparams && kwnames == nullptr;
-        for (Py_ssize_t j = 0; simple && j < nparams; ++j) {
-            const Param& p = def.params[static_cast<size_t>(j)];
-            simple = p.kind == Kind::Any ||
-                     (p.kind == Kind::ExactStr && PyUnicode_CheckExact(args[j])) ||
-                     (p.kind == Kind::Int && PyLong_CheckExact(args[j]));
-        }
-        if (simple) {
-            result = run(self, args);
+    Ref result;
+    if (def.params.empty()) {
+        if (nargs == 0 && (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0)) {
+            result = def.impl.call(self, args);
         } else {
-            PyObject* bound[kMaxParams];
-            Ref owned[kMaxParams];
-            result =
-                bind(self, args, nargs, kwnames, bound, owned) == 0 ? run(self, bound) : nullptr;
+            raise_no_parameters(def, nargs, kwnames);
+        }
+    } else {
+        PyObject* bound[kMaxParams];
+        Ref owned[kMaxParams];
+        if (bind_arguments(self, args, nargs, kwnames, bound, owned) == 0) {
+            result = def.impl.call(self, bound);
         }
     }
-    if (result == nullptr) {
+    if (!result) {
         add_traceback(self);
     }
-    assert(result == nullptr || !PyErr_Occurred());
-    return result;
+    assert(!result || !PyErr_Occurred());
+    return result.release();
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // The code objects: __code__ with the real argument and local names, and the
@@ -300,6 +284,21 @@ Ref make_code(const ModuleState& st, const FunctionRuntime& rt)
         return {};
     }
     return Ref::steal(PyObject_VectorcallDict(replace.get(), nullptr, 0, kw));
+}
+
+// The logic's arguments take what the parameters say.
+int check_binding(const FunctionDef& def)
+{
+    bool same = def.impl.kinds.size() == def.params.size() && def.params.size() <= kMaxParams;
+    for (size_t j = 0; same && j < def.params.size(); ++j) {
+        same = def.impl.kinds[j] == def.params[j].kind;
+    }
+    if (!same) {
+        PyErr_Format(PyExc_SystemError, "%s(): its logic takes other arguments than its parameters",
+                     def.name);
+        return -1;
+    }
+    return 0;
 }
 
 // The names of def, made the first time a function of it is.  Its code
@@ -561,7 +560,7 @@ PyTypeObject* function_type() noexcept
 Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
 {
     FunctionRuntime* rt = runtime_of(def);
-    if (rt == nullptr || prepare(*rt) < 0) {
+    if (rt == nullptr || check_binding(def) < 0 || prepare(*rt) < 0) {
         return {};
     }
     Ref annotations = Ref::steal(PyDict_New());
@@ -600,7 +599,12 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     if (f == nullptr) {
         return {};
     }
-    f->vectorcall = function_vectorcall;
+    // Without keyword-only parameters, a call by position is the common one.
+    bool keyword_only = false;
+    for (const Param& p : def.params) {
+        keyword_only = keyword_only || p.keyword_only;
+    }
+    f->vectorcall = keyword_only ? bind_and_call : def.impl.positional;
     f->def = &def;
     f->runtime = rt;
     f->state = &st;

@@ -380,9 +380,8 @@ Ref try_pattern(const ModuleState& st, PyObject* name, PyObject* original, PyObj
     return hex_digits_generic(match.get(), long_form);
 }
 
-Ref parse_hex(Function& self, PyObject* const* args)
+Ref parse_hex(Function& self, StrArg color)
 {
-    PyObject* color = args[0];
     const ModuleState& st = *self.state;
     long fast[3];
     if (pristine() && (scan_hex(color, 6, fast) || scan_hex(color, 3, fast))) {
@@ -403,14 +402,15 @@ Ref parse_hex(Function& self, PyObject* const* args)
 // ---------------------------------------------------------------------------
 // _validate_rgb(r, g, b)
 
-Ref validate_rgb(Function&, PyObject* const* args)
+Ref validate_rgb(Function&, IntArg r, IntArg g, IntArg b)
 {
     static const char* const kLetters[] = {"R", "G", "B"};
+    PyObject* const rgb[] = {r, g, b};
     for (int i = 0; i < 3; ++i) {
         // Both bounds on an exact int: nothing to override.
-        if (small_component(args[i]) < 0) {
+        if (small_component(rgb[i]) < 0) {
             PyErr_Format(PyExc_ValueError, "%s%s%R", kLetters[i],
-                         " 分量须在 0-255 范围内，收到: ", args[i]);
+                         " 分量须在 0-255 范围内，收到: ", rgb[i]);
             return {};
         }
     }
@@ -461,25 +461,26 @@ struct Palette {
 };
 constexpr Palette kPalette;
 
-Ref rgb_to_ansi256(Function&, PyObject* const* args)
+Ref rgb_to_ansi256(Function&, IntArg r, IntArg g, IntArg b)
 {
     // Components outside 0..255 are clamped first, so the result is always
     // an index of the palette.
-    const long r = clamp_component(args[0]);
-    const long g = clamp_component(args[1]);
-    const long b = clamp_component(args[2]);
-    if (r == g && g == b) {
-        return Ref::steal(PyLong_FromLong(kPalette.grey[r]));
+    const long red = clamp_component(r);
+    const long green = clamp_component(g);
+    const long blue = clamp_component(b);
+    if (red == green && green == blue) {
+        return Ref::steal(PyLong_FromLong(kPalette.grey[red]));
     }
-    return Ref::steal(
-        PyLong_FromLong(16 + 36 * kPalette.level[r] + 6 * kPalette.level[g] + kPalette.level[b]));
+    return Ref::steal(PyLong_FromLong(16 + 36 * kPalette.level[red] + 6 * kPalette.level[green] +
+                                      kPalette.level[blue]));
 }
 
 // ---------------------------------------------------------------------------
 // _color_code(color, *, foreground)
 
-Ref color_code(const ModuleState& st, PyObject* color, bool foreground)
+Ref color_code(Function& self, PyObject* color, bool foreground)
 {
+    const ModuleState& st = *self.state;
     const char* layer = foreground ? "38" : "48";
 
     if (PyTuple_Check(color)) {
@@ -619,11 +620,6 @@ Ref color_code(const ModuleState& st, PyObject* color, bool foreground)
     return text.build();
 }
 
-Ref color_code_impl(Function& self, PyObject* const* args)
-{
-    return color_code(*self.state, args[0], args[1] == Py_True);
-}
-
 // ---------------------------------------------------------------------------
 // fg_code(color), bg_code(color)
 
@@ -734,13 +730,13 @@ Ref layer_code(const ModuleState& st, PyObject* color, bool foreground)
     return raise_not_str(result);
 }
 
-Ref fg_code(Function& self, PyObject* const* args)
+Ref fg_code(Function& self, PyObject* color)
 {
-    return layer_code(*self.state, args[0], true);
+    return layer_code(*self.state, color, true);
 }
-Ref bg_code(Function& self, PyObject* const* args)
+Ref bg_code(Function& self, PyObject* color)
 {
-    return layer_code(*self.state, args[0], false);
+    return layer_code(*self.state, color, false);
 }
 
 // ---------------------------------------------------------------------------
@@ -766,7 +762,7 @@ constexpr FunctionDef parse_hex_def{
     .params = kHexParam,
     .returns = "Tuple[int, int, int]",
     .doc = "将十六进制颜色字符串解析为 (R, G, B) 元组。\n\n    支持 #RGB 和 #RRGGBB 格式。\n    ",
-    .impl = parse_hex,
+    .impl = bind<parse_hex>,
     .locals = kParseHexLocals,
     .line = 57,
 };
@@ -776,7 +772,7 @@ constexpr FunctionDef rgb_to_ansi256_def{
     .params = kRgbParams,
     .returns = "int",
     .doc = "将 RGB 值近似映射到 256 色调色板索引。",
-    .impl = rgb_to_ansi256,
+    .impl = bind<rgb_to_ansi256>,
     .line = 73,
 };
 
@@ -788,7 +784,7 @@ constexpr FunctionDef fg_code_def{
         "生成前景色 ANSI 转义序列。\n\n    参数:\n"
         "        color: 颜色名称 (如 'red')、十六进制字符串 (如 '#ff0000')、\n"
         "               256 色索引 (0-255)、或 RGB 元组 (r, g, b)。\n    ",
-    .impl = fg_code,
+    .impl = bind<fg_code>,
     .line = 88,
 };
 
@@ -797,7 +793,7 @@ constexpr FunctionDef bg_code_def{
     .params = kColorParam,
     .returns = "str",
     .doc = "生成背景色 ANSI 转义序列。",
-    .impl = bg_code,
+    .impl = bind<bg_code>,
     .line = 98,
 };
 
@@ -806,7 +802,7 @@ constexpr FunctionDef color_code_def{
     .params = kColorCodeParams,
     .returns = "str",
     .doc = "统一的颜色码生成逻辑。",
-    .impl = color_code_impl,
+    .impl = bind<color_code>,
     .locals = kColorCodeLocals,
     .line = 103,
 };
@@ -816,7 +812,7 @@ constexpr FunctionDef validate_rgb_def{
     .params = kRgbParams,
     .returns = "None",
     .doc = nullptr,
-    .impl = validate_rgb,
+    .impl = bind<validate_rgb>,
     .line = 140,
 };
 

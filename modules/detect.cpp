@@ -518,7 +518,7 @@ Ref probe_console(const ModuleState& st)
     return t < 0 ? Ref() : Ref::borrow(t ? Py_True : Py_False);
 }
 
-Ref has_windows_console(Function& self, PyObject* const*)
+Ref has_windows_console(Function& self)
 {
     const ModuleState& st = *self.state;
     int other = platform_is(st, Py_NE);
@@ -535,10 +535,9 @@ Ref has_windows_console(Function& self, PyObject* const*)
 // ---------------------------------------------------------------------------
 // detect_color_level(stream=None)
 
-Ref detect_color_level(Function& self, PyObject* const* args)
+Ref detect_color_level(Function& self, PyObject* stream)
 {
     const ModuleState& st = *self.state;
-    PyObject* stream = args[0];
     int t;
 
     // 1. NO_COLOR, any non-empty value.
@@ -654,11 +653,11 @@ Ref detect_color_level(Function& self, PyObject* const* args)
 // ---------------------------------------------------------------------------
 // supports_color(stream=None)
 
-Ref supports_color(Function& self, PyObject* const* args)
+Ref supports_color(Function& self, PyObject* stream)
 {
     const ModuleState& st = *self.state;
     Ref detect = global(st, s_detect_color_level);
-    Ref found = detect ? call(detect.get(), args[0]) : Ref();
+    Ref found = detect ? call(detect.get(), stream) : Ref();
     if (!found) {
         return {};
     }
@@ -713,10 +712,10 @@ Ref stream_handle(PyObject* closure, PyObject* stream)
     return handle;
 }
 
-Ref try_enable(Function& self, PyObject* const* args)
+Ref try_enable(Function& self, PyObject* stream)
 {
     PyObject* closure = self.closure;
-    Ref handle = stream_handle(closure, args[0]);
+    Ref handle = stream_handle(closure, stream);
     if (!handle) {
         return PyErr_Occurred() ? Ref() : Ref::borrow(Py_False);
     }
@@ -784,7 +783,7 @@ Ref console_closure(const ModuleState& st, PyObject* get_osfhandle)
                                    set_mode.get(), ctypes.get(), wintypes.get()));
 }
 
-Ref enable_windows_vt(Function& self, PyObject* const*)
+Ref enable_windows_vt(Function& self)
 {
     ModuleState& st = *self.state;
     int other = platform_is(st, Py_NE);
@@ -854,7 +853,7 @@ constexpr FunctionDef has_windows_console_def{
         "检测当前进程是否关联了真正的 Windows 控制台。\n\n"
         "    通过 ``GetConsoleMode`` 验证 stdout 句柄是控制台句柄（而非管道/文件）。\n"
         "    用于区分 IDE 终端窗口（有控制台）和 IDE 运行控制台（管道，无控制台）。\n    ",
-    .impl = has_windows_console,
+    .impl = bind<has_windows_console>,
     .locals = kConsoleLocals,
     .line = 26,
 };
@@ -873,7 +872,7 @@ constexpr FunctionDef detect_color_level_def{
         "    5. COLORTERM=truecolor/24bit → TRUECOLOR\n"
         "    6. TERM 包含 256color → EXTENDED\n"
         "    7. 其他有效 TERM → BASIC\n    ",
-    .impl = detect_color_level,
+    .impl = bind<detect_color_level>,
     .locals = kDetectLocals,
     .line = 52,
 };
@@ -883,7 +882,7 @@ constexpr FunctionDef supports_color_def{
     .params = kStreamParam,
     .returns = "bool",
     .doc = "快速判断终端是否支持颜色。",
-    .impl = supports_color,
+    .impl = bind<supports_color>,
     .line = 113,
 };
 
@@ -895,7 +894,7 @@ constexpr FunctionDef enable_windows_vt_def{
         "    使用 ``msvcrt.get_osfhandle`` 获取与 Python 文件对象关联的真实\n"
         "    Windows 句柄，确保在 VS Code 集成终端等环境中也能正确工作。\n\n"
         "    返回是否成功启用 VT 处理。\n    ",
-    .impl = enable_windows_vt,
+    .impl = bind<enable_windows_vt>,
     .locals = kEnableLocals,
     .cellvars = kClosureNames,
     .line = 118,
@@ -907,7 +906,7 @@ constexpr FunctionDef try_enable_def{
     .params = kTryEnableParam,
     .returns = "bool",
     .doc = "尝试为单个流启用 VT 处理。",
-    .impl = try_enable,
+    .impl = bind<try_enable>,
     .locals = kTryEnableLocals,
     .freevars = kClosureNames,
     .line = 152,

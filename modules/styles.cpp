@@ -94,13 +94,13 @@ Ref style_sequence(const ModuleState& st, PyObject* name, int which)
     return text.build();
 }
 
-Ref style_on(Function& self, PyObject* const* args)
+Ref style_on(Function& self, StrArg name)
 {
-    return quick_sequence(*self.state, args[0], 0);
+    return quick_sequence(*self.state, name, 0);
 }
-Ref style_off(Function& self, PyObject* const* args)
+Ref style_off(Function& self, StrArg name)
 {
-    return quick_sequence(*self.state, args[0], 1);
+    return quick_sequence(*self.state, name, 1);
 }
 
 constexpr Param kNameParam[] = {{.name = "name", .kind = Kind::ExactStr, .annotation = "str"}};
@@ -110,7 +110,7 @@ constexpr FunctionDef style_on_def{
     .params = kNameParam,
     .returns = "str",
     .doc = "获取样式开启转义序列。",
-    .impl = style_on,
+    .impl = bind<style_on>,
     .line = 26,
 };
 
@@ -119,7 +119,7 @@ constexpr FunctionDef style_off_def{
     .params = kNameParam,
     .returns = "str",
     .doc = "获取样式关闭转义序列。",
-    .impl = style_off,
+    .impl = bind<style_off>,
     .line = 34,
 };
 
