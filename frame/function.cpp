@@ -310,8 +310,8 @@ int prepare(FunctionRuntime& rt)
         return 0;
     }
     for (size_t j = 0; j < def.params.size(); ++j) {
-        if (!rt.names[j] &&
-            rt.names[j].set(Ref::steal(PyUnicode_InternFromString(def.params[j].name))) == nullptr) {
+        Held& name = rt.names[j];
+        if (!name && !name.set(Ref::steal(PyUnicode_InternFromString(def.params[j].name)))) {
             return -1;
         }
     }
