@@ -10,9 +10,36 @@
 
 namespace tintara {
 
+struct FunctionRuntime {
+    const FunctionDef* def = nullptr;
+    Held names[kMaxParams];  // the parameters' names, interned
+    Held name;
+    Held qualname;
+    Held code;   // __code__, made when first asked for
+    Held trace;  // the code of the traceback entries, made at the first failure
+};
+
 namespace {
 
 Str s_replace{"replace"};
+
+// The runtime records of this shared library's functions, one per
+// FunctionDef, kept for the process's lifetime (a failed import's retry
+// finds them again).
+constexpr int kMaxFunctions = 32;
+FunctionRuntime g_runtimes[kMaxFunctions];
+
+FunctionRuntime* runtime_of(const FunctionDef& def)
+{
+    for (FunctionRuntime& rt : g_runtimes) {
+        if (rt.def == &def || rt.def == nullptr) {
+            rt.def = &def;
+            return &rt;
+        }
+    }
+    PyErr_Format(PyExc_SystemError, "too many functions in module (%s)", def.name);
+    return nullptr;
+}
 
 // ---------------------------------------------------------------------------
 // Errors of binding.  Cold and out of line: the hot path only tests.
@@ -31,15 +58,15 @@ Str s_replace{"replace"};
 
 // Which parameter does a keyword name?  Identity first, then equality.
 // Returns the index, -1 for none, -2 with an exception.
-inline Py_ssize_t find_keyword(const FunctionDef& def, Py_ssize_t nparams, PyObject* key)
+inline Py_ssize_t find_keyword(const FunctionRuntime& rt, Py_ssize_t nparams, PyObject* key)
 {
     for (Py_ssize_t j = 0; j < nparams; ++j) {
-        if (def.names[j] == key) {
+        if (rt.names[j].get() == key) {
             return j;
         }
     }
     for (Py_ssize_t j = 0; j < nparams; ++j) {
-        int cmp = PyUnicode_Compare(def.names[j], key);
+        int cmp = PyUnicode_Compare(rt.names[j].get(), key);
         if (cmp == 0) {
             return j;
         }
@@ -52,9 +79,10 @@ inline Py_ssize_t find_keyword(const FunctionDef& def, Py_ssize_t nparams, PyObj
 
 // Binds args to def's parameters.  bound[] receives borrowed values; owned[]
 // keeps the ones made here alive.  0 or -1.
-int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-         PyObject** bound, Ref* owned)
+int bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   PyObject** bound, Ref* owned)
 {
+    const FunctionDef& def = *f.def;
     const auto nparams = static_cast<Py_ssize_t>(def.params.size());
     Py_ssize_t npositional = 0;
     Py_ssize_t ndefaults = 0;
@@ -82,7 +110,7 @@ int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObje
             PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", def.name);
             return -1;
         }
-        Py_ssize_t j = find_keyword(def, nparams, key);
+        Py_ssize_t j = find_keyword(*f.runtime, nparams, key);
         if (j == -2) {
             return -1;
         }
@@ -114,7 +142,7 @@ int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObje
     for (Py_ssize_t j = 0; j < nparams; ++j) {
         if (bound[j] == nullptr) {
             PyErr_Format(PyExc_TypeError, "%s() needs keyword-only argument %U", def.name,
-                         def.names[j]);
+                         f.runtime->names[j].get());
             return -1;
         }
     }
@@ -152,7 +180,7 @@ int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObje
     return 0;
 }
 
-[[gnu::cold]] PyObject* raise_no_parameters(const FunctionDef& def, Py_ssize_t nargs,
+[[gnu::cold]] void raise_no_parameters(const FunctionDef& def, Py_ssize_t nargs,
                                             PyObject* kwnames)
 {
     if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0) {
@@ -161,54 +189,38 @@ int bind(const FunctionDef& def, PyObject* const* args, Py_ssize_t nargs, PyObje
         PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", def.name, "takes no arguments",
                      nargs);
     }
-    return nullptr;
 }
 
-// The frame is built without C++ exceptions (nothing below allocates with
-// new or uses the standard containers), so the logic is called directly.
-inline PyObject* run(Function& self, PyObject* const* args) noexcept
-{
-    return self.def->impl(self, args);
-}
+}  // namespace
 
-PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
-                              PyObject* kwnames) noexcept
+PyObject* bind_and_call(PyObject* callable, PyObject* const* args, size_t nargsf,
+                        PyObject* kwnames) noexcept
 {
     Function& self = *reinterpret_cast<Function*>(callable);
     const FunctionDef& def = *self.def;
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    const auto nparams = static_cast<Py_ssize_t>(def.params.size());
-    PyObject* result;
-
-    if (nparams == 0) {
-        result = (nargs == 0 && (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0))
-                     ? run(self, args)
-                     : raise_no_parameters(def, nargs, kwnames);
-    } else {
-        // The common call, all parameters by position and none checked,
-        // touches nothing; everything else goes through bind().
-        bool simple = nargs == nparams && kwnames == nullptr;
-        for (Py_ssize_t j = 0; simple && j < nparams; ++j) {
-            const Param& p = def.params[static_cast<size_t>(j)];
-            simple = p.kind == Kind::Any ||
-                     (p.kind == Kind::ExactStr && PyUnicode_CheckExact(args[j])) ||
-                     (p.kind == Kind::Int && PyLong_CheckExact(args[j]));
-        }
-        if (simple) {
-            result = run(self, args);
+    Ref result;
+    if (def.params.empty()) {
+        if (nargs == 0 && (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0)) {
+            result = def.impl.call(self, args);
         } else {
-            PyObject* bound[kMaxParams];
-            Ref owned[kMaxParams];
-            result =
-                bind(def, args, nargs, kwnames, bound, owned) == 0 ? run(self, bound) : nullptr;
+            raise_no_parameters(def, nargs, kwnames);
+        }
+    } else {
+        PyObject* bound[kMaxParams];
+        Ref owned[kMaxParams];
+        if (bind_arguments(self, args, nargs, kwnames, bound, owned) == 0) {
+            result = def.impl.call(self, bound);
         }
     }
-    if (result == nullptr) {
-        add_traceback(*self.state, def);
+    if (!result) {
+        add_traceback(self);
     }
-    assert(result == nullptr || !PyErr_Occurred());
-    return result;
+    assert(!result || !PyErr_Occurred());
+    return result.release();
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // The code objects: __code__ with the real argument and local names, and the
@@ -223,11 +235,11 @@ Ref name_tuple(std::span<const char* const> a, std::span<const char* const> b = 
     Py_ssize_t i = 0;
     for (auto part : {a, b}) {
         for (const char* name : part) {
-            PyObject* s = PyUnicode_InternFromString(name);
-            if (s == nullptr) {
+            Ref s = Ref::steal(PyUnicode_InternFromString(name));
+            if (!s) {
                 return {};
             }
-            PyTuple_SET_ITEM(t.get(), i++, s);
+            PyTuple_SET_ITEM(t.get(), i++, s.release());
         }
     }
     return t;
@@ -238,8 +250,9 @@ int set_item(PyObject* dict, const char* key, Ref value)
     return value ? PyDict_SetItemString(dict, key, value.get()) : -1;
 }
 
-Ref make_code(const ModuleState& st, const FunctionDef& def)
+Ref make_code(const ModuleState& st, const FunctionRuntime& rt)
 {
+    const FunctionDef& def = *rt.def;
     const char* params[kMaxParams];
     int nkwonly = 0;
     for (size_t j = 0; j < def.params.size(); ++j) {
@@ -255,8 +268,7 @@ Ref make_code(const ModuleState& st, const FunctionDef& def)
         return {};
     }
     PyObject* kw = kwargs.get();
-    const int flags =
-        0x1 | 0x2 | (def.freevars.empty() ? 0 : 0x10);  // OPTIMIZED, NEWLOCALS, NESTED
+    const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (def.freevars.empty() ? 0 : CO_NESTED);
     if (set_item(kw, "co_argcount", Ref::steal(PyLong_FromLong(nparams - nkwonly))) < 0 ||
         set_item(kw, "co_posonlyargcount", Ref::steal(PyLong_FromLong(0))) < 0 ||
         set_item(kw, "co_kwonlyargcount", Ref::steal(PyLong_FromLong(nkwonly))) < 0 ||
@@ -268,41 +280,57 @@ Ref make_code(const ModuleState& st, const FunctionDef& def)
         set_item(kw, "co_freevars", name_tuple(def.freevars)) < 0 ||
         set_item(kw, "co_cellvars", name_tuple(def.cellvars)) < 0 ||
         set_item(kw, "co_flags", Ref::steal(PyLong_FromLong(flags))) < 0 ||
-        set_item(kw, "co_qualname", Ref::borrow(def.py_qualname)) < 0) {
+        set_item(kw, "co_qualname", rt.qualname.ref()) < 0) {
         return {};
     }
     return Ref::steal(PyObject_VectorcallDict(replace.get(), nullptr, 0, kw));
 }
 
+// The logic's arguments take what the parameters say.
+int check_binding(const FunctionDef& def)
+{
+    bool same = def.impl.kinds.size() == def.params.size() && def.params.size() <= kMaxParams;
+    for (size_t j = 0; same && j < def.params.size(); ++j) {
+        same = def.impl.kinds[j] == def.params[j].kind;
+    }
+    if (!same) {
+        PyErr_Format(PyExc_SystemError, "%s(): its logic takes other arguments than its parameters",
+                     def.name);
+        return -1;
+    }
+    return 0;
+}
+
 // The names of def, made the first time a function of it is.  Its code
 // objects are made when first needed, which keeps them out of the import.
-int prepare(const FunctionDef& def)
+int prepare(FunctionRuntime& rt)
 {
-    if (def.py_qualname != nullptr) {
+    const FunctionDef& def = *rt.def;
+    if (rt.qualname) {
         return 0;
     }
     for (size_t j = 0; j < def.params.size(); ++j) {
-        if (def.names[j] == nullptr &&
-            (def.names[j] = PyUnicode_InternFromString(def.params[j].name)) == nullptr) {
+        Held& name = rt.names[j];
+        if (!name && !name.set(Ref::steal(PyUnicode_InternFromString(def.params[j].name)))) {
             return -1;
         }
     }
-    if (def.py_name == nullptr && (def.py_name = PyUnicode_InternFromString(def.name)) == nullptr) {
+    if (!rt.name && rt.name.set(Ref::steal(PyUnicode_InternFromString(def.name))) == nullptr) {
         return -1;
     }
-    def.py_qualname = PyUnicode_InternFromString(def.qualname ? def.qualname : def.name);
-    return def.py_qualname != nullptr ? 0 : -1;
+    const char* qualname = def.qualname ? def.qualname : def.name;
+    return rt.qualname.set(Ref::steal(PyUnicode_InternFromString(qualname))) ? 0 : -1;
 }
 
 // The empty code object that names def's traceback entries, e.g.
 // "tintara.detect.enable_windows_vt._try_enable": the module's name and the
 // qualified name without its "<locals>" steps.
-PyObject* trace_code(const ModuleState& st, const FunctionDef& def)
+PyObject* trace_code(const ModuleState& st, FunctionRuntime& rt)
 {
-    if (def.trace != nullptr) {
-        return def.trace;
+    if (rt.trace) {
+        return rt.trace.get();
     }
-    Ref dotted = Ref::steal(PyUnicode_FromFormat("%s.%U", st.full_name, def.py_qualname));
+    Ref dotted = Ref::steal(PyUnicode_FromFormat("%s.%U", st.full_name, rt.qualname.get()));
     Ref locals = Ref::steal(PyUnicode_FromString(".<locals>"));
     Ref nothing = Ref::steal(PyUnicode_FromString(""));
     if (!dotted || !locals || !nothing) {
@@ -310,10 +338,11 @@ PyObject* trace_code(const ModuleState& st, const FunctionDef& def)
     }
     Ref trace_name = Ref::steal(PyUnicode_Replace(dotted.get(), locals.get(), nothing.get(), -1));
     const char* utf8 = trace_name ? PyUnicode_AsUTF8(trace_name.get()) : nullptr;
-    if (utf8 != nullptr) {
-        def.trace = reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, utf8, def.line));
+    if (utf8 == nullptr) {
+        return nullptr;
     }
-    return def.trace;
+    return rt.trace.set(Ref::steal(
+        reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, utf8, rt.def->line))));
 }
 
 // ---------------------------------------------------------------------------
@@ -373,7 +402,7 @@ PyObject* function_repr(PyObject* op)
 PyObject* function_descr_get(PyObject* op, PyObject* obj, PyObject*)
 {
     if (obj == nullptr || obj == Py_None) {
-        return Py_NewRef(op);
+        return Ref::borrow(op).release();
     }
     return PyMethod_New(op, obj);
 }
@@ -411,18 +440,18 @@ PyObject* get_kwdefaults(PyObject* op, void*)
 PyObject* get_code(PyObject* op, void*)
 {
     auto* f = reinterpret_cast<Function*>(op);
-    const FunctionDef& def = *f->def;
-    if (def.code == nullptr && (def.code = make_code(*f->state, def).release()) == nullptr) {
+    FunctionRuntime& rt = *f->runtime;
+    if (!rt.code && rt.code.set(make_code(*f->state, rt)) == nullptr) {
         return nullptr;
     }
-    return Py_NewRef(def.code);
+    return rt.code.ref().release();
 }
 
 // The namespace the function's names are looked up in, as for Python
 // functions (typing.get_type_hints() evaluates the annotation texts there).
 PyObject* get_globals(PyObject* op, void*)
 {
-    return Py_NewRef(reinterpret_cast<Function*>(op)->state->dict);
+    return reinterpret_cast<Function*>(op)->state->dict.ref().release();
 }
 
 PyObject* get_annotations(PyObject* op, void*)
@@ -451,7 +480,7 @@ int set_annotations(PyObject* op, PyObject* value, void*)
 PyObject* function_reduce(PyObject* op, PyObject*)
 {
     // Pickled by reference, as module-level functions are.
-    return Py_NewRef(reinterpret_cast<Function*>(op)->qualname);
+    return Ref::borrow(reinterpret_cast<Function*>(op)->qualname).release();
 }
 
 PyGetSetDef function_getset[] = {
@@ -506,16 +535,15 @@ PyTypeObject* g_function_type = nullptr;
 
 void add_traceback_code(const ModuleState& st, PyObject* code) noexcept
 {
-    if (st.dict == nullptr) {
+    if (!st.dict) {
         return;
     }
     PyObject* exc = PyErr_GetRaisedException();
-    PyFrameObject* frame =
-        PyFrame_New(PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), st.dict, nullptr);
+    Ref frame = Ref::steal(reinterpret_cast<PyObject*>(PyFrame_New(
+        PyThreadState_Get(), reinterpret_cast<PyCodeObject*>(code), st.dict.get(), nullptr)));
     PyErr_SetRaisedException(exc);
-    if (frame != nullptr) {
-        PyTraceBack_Here(frame);
-        Py_DECREF(frame);
+    if (frame) {
+        PyTraceBack_Here(reinterpret_cast<PyFrameObject*>(frame.get()));
     }
 }
 
@@ -531,7 +559,8 @@ PyTypeObject* function_type() noexcept
 
 Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
 {
-    if (prepare(def) < 0) {
+    FunctionRuntime* rt = runtime_of(def);
+    if (rt == nullptr || check_binding(def) < 0 || prepare(*rt) < 0) {
         return {};
     }
     Ref annotations = Ref::steal(PyDict_New());
@@ -559,7 +588,7 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     if (ndefaults != 0) {
         defaults = Ref::steal(PyTuple_New(ndefaults));
         for (Py_ssize_t i = 0; defaults && i < ndefaults; ++i) {
-            PyTuple_SET_ITEM(defaults.get(), i, Py_None);
+            PyTuple_SET_ITEM(defaults.get(), i, Ref::borrow(Py_None).release());
         }
     }
     if (!doc || !module || (ndefaults != 0 && !defaults)) {
@@ -570,12 +599,18 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     if (f == nullptr) {
         return {};
     }
-    f->vectorcall = function_vectorcall;
+    // Without keyword-only parameters, a call by position is the common one.
+    bool keyword_only = false;
+    for (const Param& p : def.params) {
+        keyword_only = keyword_only || p.keyword_only;
+    }
+    f->vectorcall = keyword_only ? bind_and_call : def.impl.positional;
     f->def = &def;
+    f->runtime = rt;
     f->state = &st;
-    f->closure = Py_XNewRef(closure);
-    f->name = Py_NewRef(def.py_name);
-    f->qualname = Py_NewRef(def.py_qualname);
+    f->closure = Ref::borrow(closure).release();
+    f->name = rt->name.ref().release();
+    f->qualname = rt->qualname.ref().release();
     f->module = module.release();
     f->doc = doc.release();
     f->defaults = defaults.release();
@@ -587,26 +622,25 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     return Ref::steal(reinterpret_cast<PyObject*>(f));
 }
 
-void add_traceback(const ModuleState& st, const FunctionDef& def) noexcept
+void add_traceback(const Function& f) noexcept
 {
     // Making the code object must not disturb the exception being raised.
     PyObject* exc = PyErr_GetRaisedException();
-    PyObject* code = trace_code(st, def);
+    PyObject* code = trace_code(*f.state, *f.runtime);
     PyErr_Clear();
     PyErr_SetRaisedException(exc);
     if (code != nullptr) {
-        add_traceback_code(st, code);
+        add_traceback_code(*f.state, code);
     }
 }
 
 void add_traceback_named(const ModuleState& st, const char* name, int line) noexcept
 {
     PyObject* exc = PyErr_GetRaisedException();
-    PyObject* code = reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, name, line));
+    Ref code = Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, name, line)));
     PyErr_SetRaisedException(exc);
-    if (code != nullptr) {
-        add_traceback_code(st, code);
-        Py_DECREF(code);
+    if (code) {
+        add_traceback_code(st, code.get());
     }
 }
 

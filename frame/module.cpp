@@ -41,16 +41,15 @@ int make_constants()
         return -1;
     }
     for (Str* s = str_head(); s != nullptr; s = s->next_) {
-        if (s->obj_ != nullptr) {
+        if (s->obj_) {
             continue;  // made by an earlier, failed import: still valid
         }
-        s->obj_ = PyUnicode_InternFromString(s->text_);
-        if (s->obj_ == nullptr) {
+        if (s->obj_.set(Ref::steal(PyUnicode_InternFromString(s->text_))) == nullptr) {
             return -1;
         }
     }
     for (Int* i = int_head(); i != nullptr; i = i->next_) {
-        if (i->obj_ == nullptr && (i->obj_ = PyLong_FromLong(i->value_)) == nullptr) {
+        if (!i->obj_ && i->obj_.set(Ref::steal(PyLong_FromLong(i->value_))) == nullptr) {
             return -1;
         }
     }
@@ -98,8 +97,8 @@ PyObject* create(PyObject* spec, PyModuleDef*) noexcept
                         "interpreter per process.");
         return nullptr;
     }
-    if (st.module != nullptr) {
-        return Py_NewRef(st.module);
+    if (st.module) {
+        return st.module.ref().release();
     }
     Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
     if (!name) {
@@ -121,15 +120,13 @@ PyObject* create(PyObject* spec, PyModuleDef*) noexcept
 
 int run_exec(ModuleState& st, const ModuleSpec& spec, PyObject* module)
 {
-    st.module = Py_NewRef(module);
-    Py_XSETREF(st.dict, Py_NewRef(PyModule_GetDict(module)));
-    Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
-    if (!builtins) {
+    st.module.set(Ref::borrow(module));
+    st.dict.set(Ref::borrow(PyModule_GetDict(module)));
+    if (st.builtins.set(Ref::steal(PyImport_ImportModule("builtins"))) == nullptr) {
         return -1;
     }
-    Py_XSETREF(st.builtins, builtins.release());
-    st.builtins_dict = PyModule_GetDict(st.builtins);
-    if (PyObject_SetAttrString(module, "__builtins__", st.builtins) < 0) {
+    st.builtins_dict = PyModule_GetDict(st.builtins.get());
+    if (PyObject_SetAttrString(module, "__builtins__", st.builtins.get()) < 0) {
         return -1;
     }
 
@@ -162,7 +159,7 @@ int run_exec(ModuleState& st, const ModuleSpec& spec, PyObject* module)
     for (const char* name : spec.builtins) {
         PyObject* found = nullptr;
         int r = PyDict_GetItemStringRef(st.builtins_dict, name, &found);
-        Py_XDECREF(found);
+        Ref owned = Ref::steal(found);
         if (r <= 0) {
             if (r == 0) {
                 PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
@@ -184,8 +181,8 @@ int run_exec(ModuleState& st, const ModuleSpec& spec, PyObject* module)
 int exec(PyObject* module) noexcept
 {
     ModuleState& st = *g_state;
-    if (st.module != nullptr) {
-        if (st.module == module) {
+    if (st.module) {
+        if (st.module.get() == module) {
             return 0;
         }
         PyErr_Format(PyExc_RuntimeError,
@@ -203,7 +200,7 @@ int exec(PyObject* module) noexcept
     }
     // Functions the failed body made may still be reachable: they keep
     // reading its namespace (held until the next import replaces it).
-    Py_CLEAR(st.module);
+    st.module.set({});
     return -1;
 }
 
@@ -247,7 +244,7 @@ int Module::set(PyObject* name, Ref value)
     if (!value) {
         return -1;
     }
-    return PyDict_SetItem(state.dict, name, value.get());
+    return PyDict_SetItem(state.dict.get(), name, value.get());
 }
 
 Ref Module::get(PyObject* name) const
@@ -257,20 +254,15 @@ Ref Module::get(PyObject* name) const
 
 int Module::import(PyObject* name)
 {
-    return set(name, import_module(name, state.dict));
+    return set(name, import_module(name, state.dict.get()));
 }
 
 int Module::from_import(PyObject* module, std::span<PyObject* const> names)
 {
-    Ref fromlist = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
-    if (!fromlist) {
-        return -1;
-    }
-    for (size_t i = 0; i < names.size(); ++i) {
-        PyTuple_SET_ITEM(fromlist.get(), static_cast<Py_ssize_t>(i), Py_NewRef(names[i]));
-    }
-    Ref mod = Ref::steal(
-        PyImport_ImportModuleLevelObject(module, state.dict, nullptr, fromlist.get(), 0));
+    Ref fromlist = tuple_of(names);
+    Ref mod = fromlist ? Ref::steal(PyImport_ImportModuleLevelObject(
+                             module, state.dict.get(), nullptr, fromlist.get(), 0))
+                       : Ref();
     if (!mod) {
         return -1;
     }
@@ -288,7 +280,8 @@ int Module::def(const FunctionDef& def)
     if (!fn) {
         return -1;
     }
-    return PyDict_SetItem(state.dict, def.py_name, fn.get());
+    PyObject* name = reinterpret_cast<Function*>(fn.get())->name;  // def.name, as made
+    return PyDict_SetItem(state.dict.get(), name, fn.get());
 }
 
 }  // namespace tintara

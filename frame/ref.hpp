@@ -7,6 +7,8 @@
 //  * Parameters are borrowed PyObject* (the caller keeps them alive).
 //  * Ref never converts to PyObject* implicitly: write .get() to lend it and
 //    .release() to give it away, so it cannot reach Py_DECREF by accident.
+//  * Objects kept for the process's lifetime (module state, constants,
+//    caches of made objects) are held by a Held.
 //  * Nothing outside this file touches reference counts directly, except the
 //    function type's own slots.
 #pragma once
@@ -47,6 +49,34 @@ public:
 
 private:
     explicit Ref(PyObject* obj) noexcept : obj_(obj) {}
+    PyObject* obj_ = nullptr;
+};
+
+// A process-wide object: one reference held by a static (module state, a
+// constant, a cache of made objects).  Never released at exit, when the
+// interpreter may be gone; set() replaces it.
+class Held {
+public:
+    constexpr Held() noexcept = default;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+    [[nodiscard]] PyObject* get() const noexcept { return obj_; }
+    explicit operator bool() const noexcept { return obj_ != nullptr; }
+    // A new reference to the object (empty when nothing is held).
+    [[nodiscard]] Ref ref() const noexcept { return Ref::borrow(obj_); }
+
+    // Holds value (empty: nothing) and returns it, borrowed.  The previous
+    // object is released only after, as Ref's assignment does.
+    PyObject* set(Ref value) noexcept
+    {
+        {
+            Ref old = Ref::steal(std::exchange(obj_, value.release()));
+        }
+        return obj_;
+    }
+
+private:
     PyObject* obj_ = nullptr;
 };
 

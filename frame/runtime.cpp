@@ -14,7 +14,7 @@ Str s_add_note{"add_note"};
 Ref global(const ModuleState& st, PyObject* name)
 {
     PyObject* value = nullptr;
-    int found = PyDict_GetItemRef(st.dict, name, &value);
+    int found = PyDict_GetItemRef(st.dict.get(), name, &value);
     if (found == 0) {
         found = PyDict_GetItemRef(st.builtins_dict, name, &value);
         if (found == 0) {
@@ -57,6 +57,15 @@ Ref attr(PyObject* obj, PyObject* name)
 int equal(PyObject* a, PyObject* b)
 {
     return PyObject_RichCompareBool(a, b, Py_EQ);
+}
+
+Ref tuple_of(std::span<PyObject* const> items)
+{
+    Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+    for (size_t i = 0; tuple && i < items.size(); ++i) {
+        PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(i), Ref::borrow(items[i]).release());
+    }
+    return tuple;
 }
 
 Ref import_module(PyObject* name, PyObject* globals)
@@ -306,17 +315,17 @@ Ref Text::build()
     return Ref::steal(PyUnicodeWriter_Finish(writer));
 }
 
-PyObject* sgr(PyObject*& slot, PyObject* esc, const char* mid, long n)
+Ref sgr(Held& slot, PyObject* esc, const char* mid, long n)
 {
-    if (slot == nullptr) {
+    if (!slot) {
         Text text;
         text.str(esc);
         text.ascii(mid, static_cast<Py_ssize_t>(std::strlen(mid)));
         text.number(n);
         text.lit("m");
-        slot = text.build().release();
+        slot.set(text.build());
     }
-    return Py_XNewRef(slot);
+    return slot.ref();
 }
 
 }  // namespace tintara

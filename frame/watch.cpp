@@ -91,14 +91,14 @@ bool Watched::follow(PyObject* dict, std::span<PyObject* const> names, bool clos
         ++i;
     }
     if (i == Hub::kMaxWatched || PyDict_Watch(h->watcher, dict) < 0 ||
-        (pending_ == nullptr && (pending_ = PyDict_New()) == nullptr)) {
+        (!pending_ && pending_.set(Ref::steal(PyDict_New())) == nullptr)) {
         PyErr_Clear();
         return false;
     }
     h->count += i == h->count ? 1 : 0;
     h->watched[i] = this;
-    Py_XSETREF(dict_, Py_NewRef(dict));
-    PyDict_Clear(pending_);
+    dict_.set(Ref::borrow(dict));
+    PyDict_Clear(pending_.get());
     names_ = names;
     closed_ = closed;
     key_type_ = key_type;
@@ -114,7 +114,7 @@ bool Watched::follow(PyObject* dict, std::span<PyObject* const> names, bool clos
     for (size_t j = 0; j < names.size(); ++j) {
         value = PyDict_GetItemWithError(dict, names[j]);  // plain keys: runs no Python code
         present += value != nullptr ? 1 : 0;
-        Py_XSETREF(originals_[j], Py_XNewRef(value));
+        originals_[j].set(Ref::borrow(value));
     }
     broken_ = closed && present != PyDict_GET_SIZE(dict) ? kLost : 0;
     return broken_ == 0;
@@ -129,7 +129,7 @@ void Watched::on_change(PyDict_WatchEvent event, PyObject* key, PyObject* value)
     }
     // The change lands after this returns: it is pending until the dict shows it.
     Ref address = Ref::steal(PyLong_FromVoidPtr(value));
-    if (!address || PyDict_SetItem(pending_, key, address.get()) < 0) {
+    if (!address || PyDict_SetItem(pending_.get(), key, address.get()) < 0) {
         PyErr_Clear();
         lose_track();
         return;
@@ -137,7 +137,7 @@ void Watched::on_change(PyDict_WatchEvent event, PyObject* key, PyObject* value)
     for (size_t j = 0; j < names_.size(); ++j) {
         if (names_[j] == key || PyUnicode_Compare(names_[j], key) == 0) {
             const uint32_t bit = 1u << j;
-            broken_ = value == originals_[j] ? broken_ & ~bit : broken_ | bit;
+            broken_ = value == originals_[j].get() ? broken_ & ~bit : broken_ | bit;
             return;
         }
     }
@@ -151,13 +151,13 @@ bool Watched::settle() noexcept
     Py_ssize_t pos = 0;
     PyObject* key;
     PyObject* address;
-    while (PyDict_Next(pending_, &pos, &key, &address)) {
+    while (PyDict_Next(pending_.get(), &pos, &key, &address)) {
         // The keys are all of the key type: the lookup runs no Python code.
-        if (PyDict_GetItemWithError(dict_, key) != PyLong_AsVoidPtr(address)) {
+        if (PyDict_GetItemWithError(dict_.get(), key) != PyLong_AsVoidPtr(address)) {
             return false;
         }
     }
-    PyDict_Clear(pending_);
+    PyDict_Clear(pending_.get());
     return true;
 }
 

@@ -36,11 +36,11 @@ public:
     // key type, every reported change landed.  Runs no Python code.
     [[nodiscard]] bool holds() noexcept
     {
-        return broken_ == 0 && (pending_ == nullptr || PyDict_GET_SIZE(pending_) == 0 || settle());
+        return broken_ == 0 && (!pending_ || PyDict_GET_SIZE(pending_.get()) == 0 || settle());
     }
-    [[nodiscard]] PyObject* dict() const noexcept { return dict_; }
+    [[nodiscard]] PyObject* dict() const noexcept { return dict_.get(); }
     // What names[i] was bound to when followed (borrowed).
-    [[nodiscard]] PyObject* original(int i) const noexcept { return originals_[i]; }
+    [[nodiscard]] PyObject* original(int i) const noexcept { return originals_[i].get(); }
 
     // Moves with every change to any followed dict of the interpreter.
     [[nodiscard]] static uint64_t epoch() noexcept;
@@ -52,11 +52,11 @@ private:
     void lose_track() noexcept { broken_ |= kLost; }
     static constexpr uint32_t kLost = 1u << 31;
 
-    PyObject* dict_ = nullptr;     // owned
-    PyObject* pending_ = nullptr;  // key -> address of the value it changes to (0: deleted)
+    Held dict_;
+    Held pending_;  // key -> address of the value it changes to (0: deleted)
     PyTypeObject* key_type_ = &PyUnicode_Type;
     std::span<PyObject* const> names_;
-    PyObject* originals_[kMaxNames] = {};  // owned; null: absent
+    Held originals_[kMaxNames];  // null: absent
     uint32_t broken_ = kLost;              // a bit per name that does not hold, and kLost
     bool closed_ = false;
 };

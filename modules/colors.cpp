@@ -90,7 +90,7 @@ PyObject* g_relied[8];
 Watched g_namespace;
 Watched g_named;
 Watched g_aliases;
-PyObject* g_foreground;  // ("foreground",)
+Held g_foreground;  // ("foreground",)
 
 bool pristine()
 {
@@ -141,11 +141,11 @@ Ref triple(const long rgb[3])
 {
     Ref result = Ref::steal(PyTuple_New(3));
     for (Py_ssize_t i = 0; result && i < 3; ++i) {
-        PyObject* item = PyLong_FromLong(rgb[i]);
-        if (item == nullptr) {
+        Ref item = Ref::steal(PyLong_FromLong(rgb[i]));
+        if (!item) {
             return {};
         }
-        PyTuple_SET_ITEM(result.get(), i, item);
+        PyTuple_SET_ITEM(result.get(), i, item.release());
     }
     return result;
 }
@@ -157,24 +157,24 @@ long small_component(PyObject* v)
 
 // ESC + layer + ";2;" + r + ";" + g + ";" + b + "m".  Each component is
 // written as the decimal text of its int value.
-PyObject* rgb_sequence(const ModuleState& st, const char* layer, Ref (&rgb)[3])
+Ref rgb_sequence(const ModuleState& st, const char* layer, Ref (&rgb)[3])
 {
     static const char* const kParams[] = {"r", "g", "b"};
     Ref values[3];
     for (int i = 0; i < 3; ++i) {
         values[i] = coerce_int(rgb[i].get(), kParams[i]);
         if (!values[i]) {
-            return nullptr;
+            return {};
         }
     }
     Ref esc = global(st, s_ESC);
     if (!esc) {
-        return nullptr;
+        return {};
     }
     Text text;
     Ref keep[4];
     if (text.field(esc.get(), keep[0]) < 0) {
-        return nullptr;
+        return {};
     }
     text.ascii(layer, 2);
     text.lit(";2;");
@@ -183,16 +183,16 @@ PyObject* rgb_sequence(const ModuleState& st, const char* layer, Ref (&rgb)[3])
             text.lit(";");
         }
         if (text.integer(values[i].get(), keep[i + 1]) < 0) {
-            return nullptr;
+            return {};
         }
     }
     text.lit("m");
-    return text.build().release();
+    return text.build();
 }
 
 // ESC + "38;2;" or "48;2;" + r;g;b + "m" for an ASCII ESC and components
 // in 0..255, written straight into the result.
-PyObject* rgb_sequence_direct(PyObject* esc, bool foreground, const long rgb[3])
+Ref rgb_sequence_direct(PyObject* esc, bool foreground, const long rgb[3])
 {
     if (!PyUnicode_IS_ASCII(esc)) {
         Text text;
@@ -205,7 +205,7 @@ PyObject* rgb_sequence_direct(PyObject* esc, bool foreground, const long rgb[3])
             text.byte(static_cast<unsigned>(rgb[i]));
         }
         text.lit("m");
-        return text.build().release();
+        return text.build();
     }
     char digits[16];
     int n = 0;
@@ -218,13 +218,13 @@ PyObject* rgb_sequence_direct(PyObject* esc, bool foreground, const long rgb[3])
     const Py_ssize_t esc_len = PyUnicode_GET_LENGTH(esc);
     if (esc_len > PY_SSIZE_T_MAX - 5 - n) {
         PyErr_SetString(PyExc_OverflowError, "join() result is too long for a Python string");
-        return nullptr;
+        return {};
     }
-    PyObject* result = PyUnicode_New(esc_len + 5 + n, 127);
-    if (result == nullptr) {
-        return nullptr;
+    Ref result = Ref::steal(PyUnicode_New(esc_len + 5 + n, 127));
+    if (!result) {
+        return result;
     }
-    auto* out = static_cast<char*>(PyUnicode_DATA(result));
+    auto* out = static_cast<char*>(PyUnicode_DATA(result.get()));
     std::memcpy(out, PyUnicode_DATA(esc), static_cast<size_t>(esc_len));
     out += esc_len;
     std::memcpy(out, foreground ? "38;2;" : "48;2;", 5);
@@ -274,14 +274,14 @@ Ref sorted_names(PyObject* table)
     return Ref::steal(PyUnicode_Join(s_comma, names.get()));
 }
 
-[[gnu::cold]] PyObject* raise_unknown_color(PyObject* color, PyObject* table)
+[[gnu::cold]] Ref raise_unknown_color(PyObject* color, PyObject* table)
 {
     Ref names = sorted_names(table);
     if (names) {
         PyErr_Format(PyExc_ValueError, "%s%R%s%U", "未知颜色名称: ", color,
                      "。可用: ", names.get());
     }
-    return nullptr;
+    return {};
 }
 
 // The background code of a named colour: +10 below 40 and in 90..97.
@@ -380,13 +380,12 @@ Ref try_pattern(const ModuleState& st, PyObject* name, PyObject* original, PyObj
     return hex_digits_generic(match.get(), long_form);
 }
 
-PyObject* parse_hex(Function& self, PyObject* const* args)
+Ref parse_hex(Function& self, StrArg color)
 {
-    PyObject* color = args[0];
     const ModuleState& st = *self.state;
     long fast[3];
     if (pristine() && (scan_hex(color, 6, fast) || scan_hex(color, 3, fast))) {
-        return triple(fast).release();
+        return triple(fast);
     }
     // Each step asks afresh: a rebound _HEX_RE's match may change the rest.
     Ref rgb = try_pattern(st, s__HEX_RE, original(r_HEX_RE), color, true);
@@ -397,24 +396,25 @@ PyObject* parse_hex(Function& self, PyObject* const* args)
         PyErr_Format(PyExc_ValueError, "%s%R%s", "无法解析十六进制颜色: ", color,
                      "，期望格式 #RGB 或 #RRGGBB");
     }
-    return rgb.release();
+    return rgb;
 }
 
 // ---------------------------------------------------------------------------
 // _validate_rgb(r, g, b)
 
-PyObject* validate_rgb(Function&, PyObject* const* args)
+Ref validate_rgb(Function&, IntArg r, IntArg g, IntArg b)
 {
     static const char* const kLetters[] = {"R", "G", "B"};
+    PyObject* const rgb[] = {r, g, b};
     for (int i = 0; i < 3; ++i) {
         // Both bounds on an exact int: nothing to override.
-        if (small_component(args[i]) < 0) {
+        if (small_component(rgb[i]) < 0) {
             PyErr_Format(PyExc_ValueError, "%s%s%R", kLetters[i],
-                         " 分量须在 0-255 范围内，收到: ", args[i]);
-            return nullptr;
+                         " 分量须在 0-255 范围内，收到: ", rgb[i]);
+            return {};
         }
     }
-    Py_RETURN_NONE;
+    return Ref::borrow(Py_None);
 }
 
 // ---------------------------------------------------------------------------
@@ -461,34 +461,36 @@ struct Palette {
 };
 constexpr Palette kPalette;
 
-PyObject* rgb_to_ansi256(Function&, PyObject* const* args)
+Ref rgb_to_ansi256(Function&, IntArg r, IntArg g, IntArg b)
 {
     // Components outside 0..255 are clamped first, so the result is always
     // an index of the palette.
-    const long r = clamp_component(args[0]);
-    const long g = clamp_component(args[1]);
-    const long b = clamp_component(args[2]);
-    if (r == g && g == b) {
-        return PyLong_FromLong(kPalette.grey[r]);
+    const long red = clamp_component(r);
+    const long green = clamp_component(g);
+    const long blue = clamp_component(b);
+    if (red == green && green == blue) {
+        return Ref::steal(PyLong_FromLong(kPalette.grey[red]));
     }
-    return PyLong_FromLong(16 + 36 * kPalette.level[r] + 6 * kPalette.level[g] + kPalette.level[b]);
+    return Ref::steal(PyLong_FromLong(16 + 36 * kPalette.level[red] + 6 * kPalette.level[green] +
+                                      kPalette.level[blue]));
 }
 
 // ---------------------------------------------------------------------------
 // _color_code(color, *, foreground)
 
-PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
+Ref color_code(Function& self, PyObject* color, bool foreground)
 {
+    const ModuleState& st = *self.state;
     const char* layer = foreground ? "38" : "48";
 
     if (PyTuple_Check(color)) {
         Ref rgb[3];
         if (unpack(color, rgb, 3) < 0) {
-            return nullptr;
+            return {};
         }
         Ref validate = global(st, s__validate_rgb);
         if (!validate) {
-            return nullptr;
+            return {};
         }
         // The module's own validator accepts in-range exact ints silently.
         bool valid = validate.get() == original(r_validate_rgb) && small_component(rgb[0].get()) >= 0 &&
@@ -497,7 +499,7 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
             PyObject* args[] = {rgb[0].get(), rgb[1].get(), rgb[2].get()};
             Ref ignored = Ref::steal(PyObject_Vectorcall(validate.get(), args, 3, nullptr));
             if (!ignored) {
-                return nullptr;
+                return {};
             }
         }
         return rgb_sequence(st, layer, rgb);
@@ -506,28 +508,28 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
     if (PyLong_Check(color)) {
         int ok = palette_index_ok(color);
         if (ok < 0) {
-            return nullptr;
+            return {};
         }
         if (ok == 0) {
             PyErr_Format(PyExc_ValueError, "%s%S", "256 色索引须在 0-255 范围内，收到: ", color);
-            return nullptr;
+            return {};
         }
         Ref esc = global(st, s_ESC);
         if (!esc) {
-            return nullptr;
+            return {};
         }
         Text text;
         Ref keep[2];
         if (text.field(esc.get(), keep[0]) < 0) {
-            return nullptr;
+            return {};
         }
         text.ascii(layer, 2);
         text.lit(";5;");
         if (text.integer(color, keep[1]) < 0) {
-            return nullptr;
+            return {};
         }
         text.lit("m");
-        return text.build().release();
+        return text.build();
     }
 
     if (!PyUnicode_Check(color)) {
@@ -535,7 +537,7 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
         if (name) {
             PyErr_Format(PyExc_TypeError, "%s%U", "不支持的颜色类型: ", name.get());
         }
-        return nullptr;
+        return {};
     }
 
     int is_hex;
@@ -546,7 +548,7 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
         is_hex = starts ? truth(starts.get()) : -1;
     }
     if (is_hex < 0) {
-        return nullptr;
+        return {};
     }
 
     if (is_hex) {
@@ -555,24 +557,24 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
             parse ? Ref::steal(PyObject_Vectorcall(parse.get(), &color, 1, nullptr)) : Ref();
         Ref rgb[3];
         if (!parsed || unpack(parsed.get(), rgb, 3) < 0) {
-            return nullptr;
+            return {};
         }
         return rgb_sequence(st, layer, rgb);
     }
 
     Ref name = normalise(color);
     if (!name) {
-        return nullptr;
+        return {};
     }
     Ref aliases = global(st, s_COLOR_ALIASES);
     if (!aliases) {
-        return nullptr;
+        return {};
     }
     if (PyDict_CheckExact(aliases.get())) {
         PyObject* target = nullptr;
         int found = PyDict_GetItemRef(aliases.get(), name.get(), &target);
         if (found < 0) {
-            return nullptr;
+            return {};
         }
         if (found) {
             name = Ref::steal(target);
@@ -580,16 +582,16 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
     } else {
         name = call_method(aliases.get(), s_get, name.get(), name.get());
         if (!name) {
-            return nullptr;
+            return {};
         }
     }
     Ref table = global(st, s_NAMED_COLORS);
     if (!table) {
-        return nullptr;
+        return {};
     }
     int known = PySequence_Contains(table.get(), name.get());
     if (known <= 0) {
-        return known < 0 ? nullptr : raise_unknown_color(color, table.get());
+        return known < 0 ? Ref() : raise_unknown_color(color, table.get());
     }
     table = global(st, s_NAMED_COLORS);  // read again at its second use
     Ref code = table ? Ref::steal(PyObject_GetItem(table.get(), name.get())) : Ref();
@@ -597,45 +599,39 @@ PyObject* color_code(const ModuleState& st, PyObject* color, bool foreground)
         code = background(code.get());
     }
     if (!code) {
-        return nullptr;
+        return {};
     }
     Ref esc = global(st, s_ESC);
     if (!esc) {
-        return nullptr;
+        return {};
     }
     Text text;
     Ref keep[2];
     if (text.field(esc.get(), keep[0]) < 0) {
-        return nullptr;
+        return {};
     }
     // An int code (an IntEnum member too) is written as its decimal value;
     // anything else a caller stored is formatted as an f-string would.
     if ((PyLong_Check(code.get()) ? text.integer(code.get(), keep[1])
                                   : text.field(code.get(), keep[1])) < 0) {
-        return nullptr;
+        return {};
     }
     text.lit("m");
-    return text.build().release();
-}
-
-PyObject* color_code_impl(Function& self, PyObject* const* args)
-{
-    return color_code(*self.state, args[0], args[1] == Py_True);
+    return text.build();
 }
 
 // ---------------------------------------------------------------------------
 // fg_code(color), bg_code(color)
 
-extern const FunctionDef color_code_def;
 
-[[gnu::cold]] PyObject* raise_not_str(PyObject* result)
+
+[[gnu::cold]] Ref raise_not_str(const Ref& result)
 {
-    Ref name = Ref::steal(PyType_GetName(Py_TYPE(result)));
+    Ref name = Ref::steal(PyType_GetName(Py_TYPE(result.get())));
     if (name) {
         PyErr_Format(PyExc_TypeError, "Expected %s, got %.200U", "str", name.get());
     }
-    Py_DECREF(result);
-    return nullptr;
+    return {};
 }
 
 // The name normalised as _color_code does, as a key of the tables: the
@@ -645,7 +641,7 @@ extern const FunctionDef color_code_def;
 // long to bother.
 PyObject* name_key(PyObject* color)
 {
-    static PyObject* scratch = nullptr;
+    static Held scratch;
     constexpr Py_ssize_t kLongest = 63;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(color);
     if (!PyUnicode_IS_ASCII(color) || n > kLongest) {
@@ -659,48 +655,48 @@ PyObject* name_key(PyObject* color)
     if (i == n) {
         return color;
     }
-    if (scratch == nullptr && (scratch = PyUnicode_New(kLongest, 127)) == nullptr) {
+    if (!scratch && scratch.set(Ref::steal(PyUnicode_New(kLongest, 127))) == nullptr) {
         PyErr_Clear();
         return nullptr;
     }
-    auto* q = static_cast<unsigned char*>(PyUnicode_DATA(scratch));
+    auto* q = static_cast<unsigned char*>(PyUnicode_DATA(scratch.get()));
     for (Py_ssize_t j = 0; j < n; ++j) {
         const unsigned char c = p[j];
         q[j] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c | 0x20) : (c == '-' || c == ' ') ? '_' : c;
     }
     q[n] = 0;
-    auto* head = reinterpret_cast<PyASCIIObject*>(scratch);
+    auto* head = reinterpret_cast<PyASCIIObject*>(scratch.get());
     head->length = n;
     head->hash = -1;
-    return scratch;
+    return scratch.get();
 }
 
 // The sequence of color while the module is pristine, or null without an
 // exception where only the generic path can tell (it raises, or it formats
 // something other than a plain int).
-PyObject* quick_sequence(PyObject* color, bool foreground)
+Ref quick_sequence(PyObject* color, bool foreground)
 {
-    static PyObject* indexes[2][256];
-    static PyObject* codes[266];
+    static Held indexes[2][256];
+    static Held codes[266];
     PyObject* esc = original(r_ESC);
     long rgb[3];
     if (PyLong_CheckExact(color)) {
         const long n = small_component(color);
-        return n < 0 ? nullptr : sgr(indexes[foreground][n], esc, foreground ? "38;5;" : "48;5;", n);
+        return n < 0 ? Ref() : sgr(indexes[foreground][n], esc, foreground ? "38;5;" : "48;5;", n);
     }
     if (PyTuple_CheckExact(color)) {
         return PyTuple_GET_SIZE(color) == 3 && (rgb[0] = small_component(PyTuple_GET_ITEM(color, 0))) >= 0 &&
                        (rgb[1] = small_component(PyTuple_GET_ITEM(color, 1))) >= 0 &&
                        (rgb[2] = small_component(PyTuple_GET_ITEM(color, 2))) >= 0
                    ? rgb_sequence_direct(esc, foreground, rgb)
-                   : nullptr;
+                   : Ref();
     }
     if (!PyUnicode_CheckExact(color)) {
-        return nullptr;
+        return {};
     }
     if (PyUnicode_GET_LENGTH(color) > 0 && PyUnicode_READ_CHAR(color, 0) == '#') {
         return scan_hex(color, 6, rgb) || scan_hex(color, 3, rgb) ? rgb_sequence_direct(esc, foreground, rgb)
-                                                                  : nullptr;
+                                                                  : Ref();
     }
     PyObject* name = name_key(color);
     PyObject* target = name != nullptr ? PyDict_GetItemWithError(original(r_COLOR_ALIASES), name) : nullptr;
@@ -710,77 +706,77 @@ PyObject* quick_sequence(PyObject* color, bool foreground)
     PyObject* code = name != nullptr ? PyDict_GetItemWithError(original(r_NAMED_COLORS), name) : nullptr;
     long n = code != nullptr ? small_component(code) : -1;
     if (n < 0) {
-        return nullptr;
+        return {};
     }
     n += !foreground && (n < 40 || (n >= 90 && n <= 97)) ? 10 : 0;
     return sgr(codes[n], esc, "", n);
 }
 
-PyObject* layer_code(const ModuleState& st, PyObject* color, bool foreground)
+Ref layer_code(const ModuleState& st, PyObject* color, bool foreground)
 {
-    PyObject* result = pristine() ? quick_sequence(color, foreground) : nullptr;
-    if (result != nullptr || PyErr_Occurred()) {
+    Ref result = pristine() ? quick_sequence(color, foreground) : Ref();
+    if (result || PyErr_Occurred()) {
         return result;
     }
     Ref fn = global(st, s__color_code);
     if (!fn) {
-        return nullptr;
+        return {};
     }
     PyObject* args[] = {color, foreground ? Py_True : Py_False};
-    result = PyObject_Vectorcall(fn.get(), args, 1, g_foreground);
-    if (result == nullptr || PyUnicode_CheckExact(result) || result == Py_None) {
+    result = Ref::steal(PyObject_Vectorcall(fn.get(), args, 1, g_foreground.get()));
+    if (!result || PyUnicode_CheckExact(result.get()) || result.get() == Py_None) {
         return result;
     }
     return raise_not_str(result);
 }
 
-PyObject* fg_code(Function& self, PyObject* const* args)
+Ref fg_code(Function& self, PyObject* color)
 {
-    return layer_code(*self.state, args[0], true);
+    return layer_code(*self.state, color, true);
 }
-PyObject* bg_code(Function& self, PyObject* const* args)
+Ref bg_code(Function& self, PyObject* color)
 {
-    return layer_code(*self.state, args[0], false);
+    return layer_code(*self.state, color, false);
 }
 
 // ---------------------------------------------------------------------------
 // The functions as data
 
 constexpr const char* kColorSpec = "str | int | Tuple[int, int, int]";
-constexpr Param kColorParam[] = {{"color", Kind::Any, false, false, kColorSpec}};
-constexpr Param kHexParam[] = {{"color", Kind::ExactStr, false, false, "str"}};
+constexpr Param kColorParam[] = {{.name = "color", .annotation = kColorSpec}};
+constexpr Param kHexParam[] = {{.name = "color", .kind = Kind::ExactStr, .annotation = "str"}};
 constexpr Param kRgbParams[] = {
-    {"r", Kind::Int, false, false, "int"},
-    {"g", Kind::Int, false, false, "int"},
-    {"b", Kind::Int, false, false, "int"},
+    {.name = "r", .kind = Kind::Int, .annotation = "int"},
+    {.name = "g", .kind = Kind::Int, .annotation = "int"},
+    {.name = "b", .kind = Kind::Int, .annotation = "int"},
 };
 constexpr Param kColorCodeParams[] = {
-    {"color", Kind::Any, false, false, kColorSpec},
-    {"foreground", Kind::Truth, true, false, "bool"},
+    {.name = "color", .annotation = kColorSpec},
+    {.name = "foreground", .kind = Kind::Truth, .keyword_only = true, .annotation = "bool"},
 };
 constexpr const char* kParseHexLocals[] = {"h"};
 constexpr const char* kColorCodeLocals[] = {"r", "g", "b", "name", "code"};
 
-const FunctionDef parse_hex_def{
+constexpr FunctionDef parse_hex_def{
     .name = "parse_hex",
     .params = kHexParam,
     .returns = "Tuple[int, int, int]",
     .doc = "将十六进制颜色字符串解析为 (R, G, B) 元组。\n\n    支持 #RGB 和 #RRGGBB 格式。\n    ",
-    .impl = parse_hex,
+    .impl = bind<parse_hex>,
     .locals = kParseHexLocals,
     .line = 57,
 };
 
-const FunctionDef rgb_to_ansi256_def{
+constexpr FunctionDef rgb_to_ansi256_def{
     .name = "rgb_to_ansi256",
     .params = kRgbParams,
     .returns = "int",
     .doc = "将 RGB 值近似映射到 256 色调色板索引。",
-    .impl = rgb_to_ansi256,
+    .impl = bind<rgb_to_ansi256>,
     .line = 73,
 };
 
-const FunctionDef fg_code_def{
+constexpr FunctionDef fg_code_def{
     .name = "fg_code",
     .params = kColorParam,
     .returns = "str",
@@ -788,35 +784,35 @@ const FunctionDef fg_code_def{
         "生成前景色 ANSI 转义序列。\n\n    参数:\n"
         "        color: 颜色名称 (如 'red')、十六进制字符串 (如 '#ff0000')、\n"
         "               256 色索引 (0-255)、或 RGB 元组 (r, g, b)。\n    ",
-    .impl = fg_code,
+    .impl = bind<fg_code>,
     .line = 88,
 };
 
-const FunctionDef bg_code_def{
+constexpr FunctionDef bg_code_def{
     .name = "bg_code",
     .params = kColorParam,
     .returns = "str",
     .doc = "生成背景色 ANSI 转义序列。",
-    .impl = bg_code,
+    .impl = bind<bg_code>,
     .line = 98,
 };
 
-const FunctionDef color_code_def{
+constexpr FunctionDef color_code_def{
     .name = "_color_code",
     .params = kColorCodeParams,
     .returns = "str",
     .doc = "统一的颜色码生成逻辑。",
-    .impl = color_code_impl,
+    .impl = bind<color_code>,
     .locals = kColorCodeLocals,
     .line = 103,
 };
 
-const FunctionDef validate_rgb_def{
+constexpr FunctionDef validate_rgb_def{
     .name = "_validate_rgb",
     .params = kRgbParams,
     .returns = "None",
     .doc = nullptr,
-    .impl = validate_rgb,
+    .impl = bind<validate_rgb>,
     .line = 140,
 };
 
@@ -872,7 +868,8 @@ Ref compile(Module& m, PyObject* pattern)
 int body(Module& m)
 {
     PyObject* const typing_names[] = {s_Optional, s_Tuple};
-    if ((g_foreground == nullptr && (g_foreground = PyTuple_Pack(1, s_foreground.get())) == nullptr) ||
+    PyObject* const foreground[] = {s_foreground};
+    if ((!g_foreground && g_foreground.set(tuple_of(foreground)) == nullptr) ||
         m.import(s_re) < 0 || m.from_import(s_typing, typing_names) < 0 ||
         m.set(s_ESC, Ref::borrow(s_escape)) < 0 ||
         m.set(s_RESET_FG, reset_sequence(m, "39m")) < 0 ||
@@ -888,7 +885,7 @@ int body(Module& m)
     PyObject* const relied[] = {s_ESC, s_NAMED_COLORS, s_COLOR_ALIASES, s__HEX_RE,
                                 s__SHORT_HEX_RE, s_parse_hex, s__validate_rgb, s__color_code};
     std::copy(std::begin(relied), std::end(relied), std::begin(g_relied));
-    if (g_namespace.follow(m.state.dict, g_relied)) {
+    if (g_namespace.follow(m.state.dict.get(), g_relied)) {
         g_named.follow(original(r_NAMED_COLORS));
         g_aliases.follow(original(r_COLOR_ALIASES));
     }

@@ -141,7 +141,7 @@ struct Environ {
     bool ready = false;
     struct Key {
         PyObject* name;
-        PyObject* encoded;
+        Held encoded;
     } keys[16] = {};
 };
 Environ g_env;
@@ -175,7 +175,7 @@ bool setup_environ(const ModuleState& st, Environ& e)
         {s_KeyError, s_isinstance, s_str, s_TypeError},
     };
     std::copy(&names[0][0], &names[0][0] + 24, &e.relied[0][0]);
-    if (!e.names.follow(st.dict, {e.relied[0], 1})) {
+    if (!e.names.follow(st.dict.get(), {e.relied[0], 1})) {
         return false;
     }
     PyObject* os = e.names.original(0);
@@ -259,18 +259,18 @@ PyObject* encoded_key(PyObject* key)
 {
     for (auto& k : g_env.keys) {
         if (k.name == key) {
-            return k.encoded;
+            return k.encoded.get();
         }
         if (k.name == nullptr) {
             Py_ssize_t n = 0;
             const char* text = PyUnicode_AsUTF8AndSize(key, &n);
-            k.encoded = text != nullptr ? PyBytes_FromStringAndSize(text, n) : nullptr;
-            if (k.encoded == nullptr) {
+            if (k.encoded.set(text != nullptr ? Ref::steal(PyBytes_FromStringAndSize(text, n))
+                                              : Ref()) == nullptr) {
                 PyErr_Clear();
                 return nullptr;
             }
             k.name = key;
-            return k.encoded;
+            return k.encoded.get();
         }
     }
     return nullptr;
@@ -302,10 +302,10 @@ Ref env_get(const ModuleState& st, PyObject* key, PyObject* fallback = nullptr)
 }
 
 // ColorLevel.<member>, fetched from the module attribute now.
-PyObject* level(const ModuleState& st, PyObject* member)
+Ref level(const ModuleState& st, PyObject* member)
 {
     Ref cls = global(st, s_ColorLevel);
-    return cls ? PyObject_GetAttr(cls.get(), member) : nullptr;
+    return cls ? attr(cls.get(), member) : Ref();
 }
 
 // sys.platform compared with "win32" (op: Py_EQ or Py_NE); 1, 0 or -1.
@@ -362,7 +362,7 @@ Ref list_of(std::initializer_list<PyObject*> items)
     }
     Py_ssize_t i = 0;
     for (PyObject* item : items) {
-        PyList_SET_ITEM(list.get(), i++, Py_NewRef(item));
+        PyList_SET_ITEM(list.get(), i++, Ref::borrow(item).release());
     }
     return list;
 }
@@ -371,7 +371,7 @@ Ref list_of(std::initializer_list<PyObject*> items)
 Ref from_import(const ModuleState& st, PyObject* module, PyObject* name)
 {
     Ref fromlist = Ref::steal(PyTuple_Pack(1, name));
-    Ref mod = fromlist ? Ref::steal(PyImport_ImportModuleLevelObject(module, st.dict, nullptr,
+    Ref mod = fromlist ? Ref::steal(PyImport_ImportModuleLevelObject(module, st.dict.get(), nullptr,
                                                                      fromlist.get(), 0))
                        : Ref();
     return mod ? import_from(mod.get(), name) : Ref();
@@ -401,13 +401,14 @@ int prototype(PyObject* fn, Ref argtypes, PyObject* wintypes, PyObject* restype)
 // ctypes.WinDLL("kernel32", use_last_error=True)
 Ref load_kernel32(PyObject* ctypes)
 {
-    static PyObject* kwnames = nullptr;
-    if (kwnames == nullptr && (kwnames = PyTuple_Pack(1, s_use_last_error.get())) == nullptr) {
+    static Held kwnames;
+    PyObject* const names[] = {s_use_last_error};
+    if (!kwnames && kwnames.set(tuple_of(names)) == nullptr) {
         return {};
     }
     Ref windll = attr(ctypes, s_WinDLL);
     PyObject* args[] = {s_kernel32, Py_True};
-    return windll ? Ref::steal(PyObject_Vectorcall(windll.get(), args, 1, kwnames)) : Ref();
+    return windll ? Ref::steal(PyObject_Vectorcall(windll.get(), args, 1, kwnames.get())) : Ref();
 }
 
 // fn.argtypes = [wintypes.HANDLE, ctypes.POINTER(wintypes.DWORD)];
@@ -487,7 +488,7 @@ Ref color_level_class(Module& m)
 
 Ref probe_console(const ModuleState& st)
 {
-    Ref ctypes = import_module(s_ctypes, st.dict);
+    Ref ctypes = import_module(s_ctypes, st.dict.get());
     Ref wintypes = ctypes ? from_import(st, s_ctypes, s_wintypes) : Ref();
     Ref kernel32 = wintypes ? load_kernel32(ctypes.get()) : Ref();
     Ref get_std_handle = kernel32 ? attr(kernel32.get(), s_GetStdHandle) : Ref();
@@ -517,33 +518,32 @@ Ref probe_console(const ModuleState& st)
     return t < 0 ? Ref() : Ref::borrow(t ? Py_True : Py_False);
 }
 
-PyObject* has_windows_console(Function& self, PyObject* const*)
+Ref has_windows_console(Function& self)
 {
     const ModuleState& st = *self.state;
     int other = platform_is(st, Py_NE);
     if (other != 0) {
-        return other < 0 ? nullptr : Py_NewRef(Py_False);
+        return other < 0 ? Ref() : Ref::borrow(Py_False);
     }
     Ref result = probe_console(st);
     if (!result && absorb_exception()) {
-        return Py_NewRef(Py_False);
+        return Ref::borrow(Py_False);
     }
-    return result.release();
+    return result;
 }
 
 // ---------------------------------------------------------------------------
 // detect_color_level(stream=None)
 
-PyObject* detect_color_level(Function& self, PyObject* const* args)
+Ref detect_color_level(Function& self, PyObject* stream)
 {
     const ModuleState& st = *self.state;
-    PyObject* stream = args[0];
     int t;
 
     // 1. NO_COLOR, any non-empty value.
     Ref no_color = env_get(st, s_NO_COLOR, s_empty);
     if (!no_color || (t = PyObject_RichCompareBool(no_color.get(), s_empty, Py_NE)) < 0) {
-        return nullptr;
+        return {};
     }
     if (t) {
         return level(st, s_NONE);
@@ -552,7 +552,7 @@ PyObject* detect_color_level(Function& self, PyObject* const* args)
     // 2. FORCE_COLOR decides alone.
     Ref force = env_get(st, s_FORCE_COLOR, s_empty);
     if (!force || (t = PyObject_RichCompareBool(force.get(), s_empty, Py_NE)) < 0) {
-        return nullptr;
+        return {};
     }
     if (t) {
         struct Row {
@@ -567,7 +567,7 @@ PyObject* detect_color_level(Function& self, PyObject* const* args)
         };
         for (const Row& row : rows) {
             if ((t = equals_any(force.get(), row.values)) != 0) {
-                return t < 0 ? nullptr : level(st, row.member);
+                return t < 0 ? Ref() : level(st, row.member);
             }
         }
         return level(st, s_BASIC);
@@ -575,7 +575,7 @@ PyObject* detect_color_level(Function& self, PyObject* const* args)
 
     // 3. IDE terminals, on Windows only.
     if ((t = platform_is(st, Py_EQ)) < 0) {
-        return nullptr;
+        return {};
     }
     if (t) {
         int is_ide = env_equals(st, s_TERM_PROGRAM, s_vscode);
@@ -586,7 +586,7 @@ PyObject* detect_color_level(Function& self, PyObject* const* args)
             }
         }
         if (is_ide != 0) {
-            return is_ide < 0 ? nullptr : level(st, s_TRUECOLOR);
+            return is_ide < 0 ? Ref() : level(st, s_TRUECOLOR);
         }
     }
 
@@ -595,16 +595,16 @@ PyObject* detect_color_level(Function& self, PyObject* const* args)
     if (stream == Py_None) {
         Ref sys = global(st, s_sys);
         if (!sys || !(chosen = attr(sys.get(), s_stdout))) {
-            return nullptr;
+            return {};
         }
         stream = chosen.get();
     }
     if ((t = PyObject_HasAttrWithError(stream, s_isatty)) <= 0) {
-        return t < 0 ? nullptr : level(st, s_NONE);
+        return t < 0 ? Ref() : level(st, s_NONE);
     }
     Ref tty = call_method(stream, s_isatty);
     if (!tty || (t = truth(tty.get())) < 0) {
-        return nullptr;
+        return {};
     }
     if (!t) {
         return level(st, s_NONE);
@@ -612,19 +612,19 @@ PyObject* detect_color_level(Function& self, PyObject* const* args)
 
     // 6. Windows terminals.
     if ((t = platform_is(st, Py_EQ)) < 0) {
-        return nullptr;
+        return {};
     }
     if (t) {
         if ((t = env_true(st, s_WT_SESSION)) == 0) {
             t = env_equals(st, s_ConEmuANSI, s_ON);
         }
-        return t < 0 ? nullptr : level(st, t ? s_TRUECOLOR : s_BASIC);
+        return t < 0 ? Ref() : level(st, t ? s_TRUECOLOR : s_BASIC);
     }
 
     // 7. COLORTERM announces true colour.
     Ref colorterm = env_lower(st, s_COLORTERM);
     if (!colorterm || (t = equals_any(colorterm.get(), {s_truecolor, s_24bit})) < 0) {
-        return nullptr;
+        return {};
     }
     if (t) {
         return level(st, s_TRUECOLOR);
@@ -633,19 +633,19 @@ PyObject* detect_color_level(Function& self, PyObject* const* args)
     // 8. TERM.
     Ref term = env_lower(st, s_TERM);
     if (!term || (t = equal(term.get(), s_dumb)) < 0) {
-        return nullptr;
+        return {};
     }
     if (t) {
         return level(st, s_NONE);
     }
     if ((t = PySequence_Contains(term.get(), s_256color)) < 0) {
-        return nullptr;
+        return {};
     }
     if (t) {
         return level(st, s_EXTENDED);
     }
     if ((t = truth(term.get())) < 0) {
-        return nullptr;
+        return {};
     }
     return level(st, t ? s_BASIC : s_NONE);
 }
@@ -653,16 +653,16 @@ PyObject* detect_color_level(Function& self, PyObject* const* args)
 // ---------------------------------------------------------------------------
 // supports_color(stream=None)
 
-PyObject* supports_color(Function& self, PyObject* const* args)
+Ref supports_color(Function& self, PyObject* stream)
 {
     const ModuleState& st = *self.state;
     Ref detect = global(st, s_detect_color_level);
-    Ref found = detect ? call(detect.get(), args[0]) : Ref();
+    Ref found = detect ? call(detect.get(), stream) : Ref();
     if (!found) {
-        return nullptr;
+        return {};
     }
-    Ref none = Ref::steal(level(st, s_NONE));
-    return none ? PyObject_RichCompare(found.get(), none.get(), Py_GT) : nullptr;
+    Ref none = level(st, s_NONE);
+    return none ? Ref::steal(PyObject_RichCompare(found.get(), none.get(), Py_GT)) : Ref();
 }
 
 // ---------------------------------------------------------------------------
@@ -712,16 +712,16 @@ Ref stream_handle(PyObject* closure, PyObject* stream)
     return handle;
 }
 
-PyObject* try_enable(Function& self, PyObject* const* args)
+Ref try_enable(Function& self, PyObject* stream)
 {
     PyObject* closure = self.closure;
-    Ref handle = stream_handle(closure, args[0]);
+    Ref handle = stream_handle(closure, stream);
     if (!handle) {
-        return PyErr_Occurred() ? nullptr : Py_NewRef(Py_False);
+        return PyErr_Occurred() ? Ref() : Ref::borrow(Py_False);
     }
     int none = no_handle(handle.get());
     if (none != 0) {
-        return none < 0 ? nullptr : Py_NewRef(Py_False);
+        return none < 0 ? Ref() : Ref::borrow(Py_False);
     }
     PyObject* ctypes = PyTuple_GET_ITEM(closure, kCtypes);
     PyObject* get_console_mode = PyTuple_GET_ITEM(closure, kGetConsoleMode);
@@ -730,30 +730,30 @@ PyObject* try_enable(Function& self, PyObject* const* args)
     Ref ok = mode ? query_mode(get_console_mode, handle.get(), ctypes, mode.get()) : Ref();
     int t = ok ? truth(ok.get()) : -1;
     if (t <= 0) {
-        return t < 0 ? nullptr : Py_NewRef(Py_False);
+        return t < 0 ? Ref() : Ref::borrow(Py_False);
     }
     Ref flag = Ref::steal(PyLong_FromLong(kEnableVirtualTerminalProcessing));
     Ref value = flag ? attr(mode.get(), s_value) : Ref();
     Ref new_mode = value ? Ref::steal(PyNumber_Or(value.get(), flag.get())) : Ref();
     if (!new_mode) {
-        return nullptr;
+        return {};
     }
     PyObject* set_args[] = {handle.get(), new_mode.get()};
     ok = Ref::steal(
         PyObject_Vectorcall(PyTuple_GET_ITEM(closure, kSetConsoleMode), set_args, 2, nullptr));
     t = ok ? truth(ok.get()) : -1;
     if (t <= 0) {
-        return t < 0 ? nullptr : Py_NewRef(Py_False);
+        return t < 0 ? Ref() : Ref::borrow(Py_False);
     }
     // Read the mode back; if that fails, the value read before stands.
     if (!query_mode(get_console_mode, handle.get(), ctypes, mode.get())) {
-        return nullptr;
+        return {};
     }
     flag = Ref::steal(PyLong_FromLong(kEnableVirtualTerminalProcessing));
     value = flag ? attr(mode.get(), s_value) : Ref();
     Ref bits = value ? Ref::steal(PyNumber_And(value.get(), flag.get())) : Ref();
     t = bits ? truth(bits.get()) : -1;
-    return t < 0 ? nullptr : Py_NewRef(t ? Py_True : Py_False);
+    return t < 0 ? Ref() : Ref::borrow(t ? Py_True : Py_False);
 }
 
 extern const FunctionDef try_enable_def;
@@ -763,7 +763,7 @@ extern const FunctionDef try_enable_def;
 // Empty with an exception on failure.
 Ref console_closure(const ModuleState& st, PyObject* get_osfhandle)
 {
-    Ref ctypes = import_module(s_ctypes, st.dict);
+    Ref ctypes = import_module(s_ctypes, st.dict.get());
     Ref wintypes = ctypes ? from_import(st, s_ctypes, s_wintypes) : Ref();
     Ref kernel32 = wintypes ? load_kernel32(ctypes.get()) : Ref();
     Ref get_mode = kernel32 ? attr(kernel32.get(), s_GetConsoleMode) : Ref();
@@ -783,56 +783,56 @@ Ref console_closure(const ModuleState& st, PyObject* get_osfhandle)
                                    set_mode.get(), ctypes.get(), wintypes.get()));
 }
 
-PyObject* enable_windows_vt(Function& self, PyObject* const*)
+Ref enable_windows_vt(Function& self)
 {
     ModuleState& st = *self.state;
     int other = platform_is(st, Py_NE);
     if (other != 0) {
-        return other < 0 ? nullptr : Py_NewRef(Py_False);
+        return other < 0 ? Ref() : Ref::borrow(Py_False);
     }
 
     Ref get_osfhandle = from_import(st, s_msvcrt, s_get_osfhandle);
     if (!get_osfhandle) {
         if (!PyErr_ExceptionMatches(PyExc_ImportError)) {
-            return nullptr;
+            return {};
         }
         PyErr_Clear();
         get_osfhandle = Ref::borrow(Py_None);
     }
     Ref closure = console_closure(st, get_osfhandle.get());
     if (!closure) {
-        return absorb_exception() ? Py_NewRef(Py_False) : nullptr;
+        return absorb_exception() ? Ref::borrow(Py_False) : Ref();
     }
 
     Ref nested = make_function(st, try_enable_def, closure.get());
     if (!nested) {
-        return nullptr;
+        return {};
     }
     Ref sys = global(st, s_sys);
     Ref out = sys ? attr(sys.get(), s_stdout) : Ref();
     sys = out ? global(st, s_sys) : Ref();
     Ref err = sys ? attr(sys.get(), s_stderr) : Ref();
     if (!err) {
-        return nullptr;
+        return {};
     }
     for (PyObject* stream : {out.get(), err.get()}) {
         Ref ok = call(nested.get(), stream);
         int t = ok ? truth(ok.get()) : -1;
         if (t > 0) {
-            return Py_NewRef(Py_True);
+            return Ref::borrow(Py_True);
         }
         if (t < 0 && !absorb_exception()) {
-            return nullptr;
+            return {};
         }
     }
-    return Py_NewRef(Py_False);
+    return Ref::borrow(Py_False);
 }
 
 // ---------------------------------------------------------------------------
 // The functions as data
 
-constexpr Param kStreamParam[] = {{"stream", Kind::Any, false, true, nullptr}};
-constexpr Param kTryEnableParam[] = {{"stream", Kind::Any, false, false, nullptr}};
+constexpr Param kStreamParam[] = {{.name = "stream", .default_none = true}};
+constexpr Param kTryEnableParam[] = {{.name = "stream"}};
 constexpr const char* kDetectLocals[] = {"force", "is_ide", "colorterm", "term"};
 constexpr const char* kConsoleLocals[] = {
     "ctypes", "wintypes", "kernel32", "_GetStdHandle", "_GetConsoleMode", "handle", "mode"};
@@ -846,19 +846,19 @@ constexpr const char* kClosureNames[] = {"ENABLE_VIRTUAL_TERMINAL_PROCESSING",
                                          "kernel32",
                                          "wintypes"};
 
-const FunctionDef has_windows_console_def{
+constexpr FunctionDef has_windows_console_def{
     .name = "_has_windows_console",
     .returns = "bool",
     .doc =
         "检测当前进程是否关联了真正的 Windows 控制台。\n\n"
         "    通过 ``GetConsoleMode`` 验证 stdout 句柄是控制台句柄（而非管道/文件）。\n"
         "    用于区分 IDE 终端窗口（有控制台）和 IDE 运行控制台（管道，无控制台）。\n    ",
-    .impl = has_windows_console,
+    .impl = bind<has_windows_console>,
     .locals = kConsoleLocals,
     .line = 26,
 };
 
-const FunctionDef detect_color_level_def{
+constexpr FunctionDef detect_color_level_def{
     .name = "detect_color_level",
     .params = kStreamParam,
     .returns = "ColorLevel",
@@ -872,21 +872,21 @@ const FunctionDef detect_color_level_def{
         "    5. COLORTERM=truecolor/24bit → TRUECOLOR\n"
         "    6. TERM 包含 256color → EXTENDED\n"
         "    7. 其他有效 TERM → BASIC\n    ",
-    .impl = detect_color_level,
+    .impl = bind<detect_color_level>,
     .locals = kDetectLocals,
     .line = 52,
 };
 
-const FunctionDef supports_color_def{
+constexpr FunctionDef supports_color_def{
     .name = "supports_color",
     .params = kStreamParam,
     .returns = "bool",
     .doc = "快速判断终端是否支持颜色。",
-    .impl = supports_color,
+    .impl = bind<supports_color>,
     .line = 113,
 };
 
-const FunctionDef enable_windows_vt_def{
+constexpr FunctionDef enable_windows_vt_def{
     .name = "enable_windows_vt",
     .returns = "bool",
     .doc =
@@ -894,19 +894,19 @@ const FunctionDef enable_windows_vt_def{
         "    使用 ``msvcrt.get_osfhandle`` 获取与 Python 文件对象关联的真实\n"
         "    Windows 句柄，确保在 VS Code 集成终端等环境中也能正确工作。\n\n"
         "    返回是否成功启用 VT 处理。\n    ",
-    .impl = enable_windows_vt,
+    .impl = bind<enable_windows_vt>,
     .locals = kEnableLocals,
     .cellvars = kClosureNames,
     .line = 118,
 };
 
-const FunctionDef try_enable_def{
+constexpr FunctionDef try_enable_def{
     .name = "_try_enable",
     .qualname = "enable_windows_vt.<locals>._try_enable",
     .params = kTryEnableParam,
     .returns = "bool",
     .doc = "尝试为单个流启用 VT 处理。",
-    .impl = try_enable,
+    .impl = bind<try_enable>,
     .locals = kTryEnableLocals,
     .freevars = kClosureNames,
     .line = 152,

@@ -25,19 +25,19 @@ constexpr Style kStyles[] = {
 };
 
 // ", ".join(sorted(set(table)))
-[[gnu::cold]] PyObject* raise_unknown_style(const ModuleState& st, PyObject* name)
+[[gnu::cold]] Ref raise_unknown_style(const ModuleState& st, PyObject* name)
 {
     Ref table = global(st, s_STYLES);
     Ref names = table ? Ref::steal(PySet_New(table.get())) : Ref();
     Ref listed = names ? Ref::steal(PySequence_List(names.get())) : Ref();
     if (!listed || PyList_Sort(listed.get()) < 0) {
-        return nullptr;
+        return {};
     }
     Ref joined = Ref::steal(PyUnicode_Join(s_comma, listed.get()));
     if (joined) {
         PyErr_Format(PyExc_ValueError, "%s%R%s%U", "未知样式: ", name, "。可用: ", joined.get());
     }
-    return nullptr;
+    return {};
 }
 
 // While the namespace binds what the body made (ESC the module's own str)
@@ -47,11 +47,11 @@ PyObject* g_relied[2];  // ESC, STYLES
 Watched g_namespace;
 Watched g_table;
 
-PyObject* style_sequence(const ModuleState& st, PyObject* name, int which);
+Ref style_sequence(const ModuleState& st, PyObject* name, int which);
 
-PyObject* quick_sequence(const ModuleState& st, PyObject* name, int which)
+Ref quick_sequence(const ModuleState& st, PyObject* name, int which)
 {
-    static PyObject* codes[256];
+    static Held codes[256];
     if (g_namespace.holds() && g_table.holds()) {
         PyObject* entry = PyDict_GetItemWithError(g_namespace.original(1), name);
         const long code = entry != nullptr && PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2
@@ -65,61 +65,61 @@ PyObject* quick_sequence(const ModuleState& st, PyObject* name, int which)
 }
 
 // ESC + STYLES[name][which] + "m"
-PyObject* style_sequence(const ModuleState& st, PyObject* name, int which)
+Ref style_sequence(const ModuleState& st, PyObject* name, int which)
 {
     Ref table = global(st, s_STYLES);
     if (!table) {
-        return nullptr;
+        return {};
     }
     int known = PySequence_Contains(table.get(), name);
     if (known <= 0) {
-        return known < 0 ? nullptr : raise_unknown_style(st, name);
+        return known < 0 ? Ref() : raise_unknown_style(st, name);
     }
     table = global(st, s_STYLES);
     Ref entry = table ? Ref::steal(PyObject_GetItem(table.get(), name)) : Ref();
     Ref codes[2];
     if (!entry || unpack(entry.get(), codes, 2) < 0) {
-        return nullptr;
+        return {};
     }
     Ref esc = global(st, s_ESC);
     if (!esc) {
-        return nullptr;
+        return {};
     }
     Text text;
     Ref keep[2];
     if (text.field(esc.get(), keep[0]) < 0 || text.field(codes[which].get(), keep[1]) < 0) {
-        return nullptr;
+        return {};
     }
     text.lit("m");
-    return text.build().release();
+    return text.build();
 }
 
-PyObject* style_on(Function& self, PyObject* const* args)
+Ref style_on(Function& self, StrArg name)
 {
-    return quick_sequence(*self.state, args[0], 0);
+    return quick_sequence(*self.state, name, 0);
 }
-PyObject* style_off(Function& self, PyObject* const* args)
+Ref style_off(Function& self, StrArg name)
 {
-    return quick_sequence(*self.state, args[0], 1);
+    return quick_sequence(*self.state, name, 1);
 }
 
-constexpr Param kNameParam[] = {{"name", Kind::ExactStr, false, false, "str"}};
+constexpr Param kNameParam[] = {{.name = "name", .kind = Kind::ExactStr, .annotation = "str"}};
 
-const FunctionDef style_on_def{
+constexpr FunctionDef style_on_def{
     .name = "style_on",
     .params = kNameParam,
     .returns = "str",
     .doc = "获取样式开启转义序列。",
-    .impl = style_on,
+    .impl = bind<style_on>,
     .line = 26,
 };
 
-const FunctionDef style_off_def{
+constexpr FunctionDef style_off_def{
     .name = "style_off",
     .params = kNameParam,
     .returns = "str",
     .doc = "获取样式关闭转义序列。",
-    .impl = style_off,
+    .impl = bind<style_off>,
     .line = 34,
 };
 
@@ -157,7 +157,7 @@ int body(Module& m)
     // From here on the shortcuts may rely on what the body made.
     g_relied[0] = s_ESC;
     g_relied[1] = s_STYLES;
-    if (g_namespace.follow(m.state.dict, g_relied)) {
+    if (g_namespace.follow(m.state.dict.get(), g_relied)) {
         g_table.follow(g_namespace.original(1));
     }
     return 0;
