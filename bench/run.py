@@ -26,6 +26,24 @@ extra cost of one next() per call), termcolor's colored (force_color=True,
 so it skips its own terminal check), colorama's constants (an attribute
 load: the zero-work reference).
 
+Cold rows: every call gets an argument never seen before in the process.
+Each is a loop over a freshly built list (200,000 arguments; 2,000 with
+--quick), timed once per round over a new list, best of the rounds, against
+a cold floor (the same loop calling len on fresh short strs).  Hex strings,
+tuples and parse_hex arguments come from disjoint ranges of a bijection of
+the 24-bit colours, so no value repeats anywhere in the run; names are
+random spellings ("Bright-Red", "bright red", "BRIGHT_red") built afresh.
+There are only 4,096 #rgb values (10,648 spellings with upper and lower
+case): the #rgb row cycles through the spellings in a shuffled order, each
+call a distinct str object, so a cache keyed by text would still hit there.
+Ints are random indexes, styles fresh copies of their names; the
+rgb_to_ansi256 loop also unpacks each random triple, a few ns the floor's
+loop does not spend.  The poisoned
+row times fg_code("red") in a fresh process after 100,000 distinct hex
+colours, against the same in a fresh process without them; the table row
+changes one entry of a 100,000-entry NAMED_COLORS and calls fg_code with
+it, against the twin doing the same (both in a fresh process).
+
 detect_color_level and supports_color run with TERM=xterm-256color, no
 NO_COLOR, FORCE_COLOR or COLORTERM, and a pty as the stream.  Their reference
 row does the environment reads the decision makes (os.environ.get of
@@ -39,6 +57,7 @@ import itertools
 import os
 import platform
 import pty
+import random
 import re
 import statistics
 import subprocess
@@ -165,8 +184,9 @@ def many_names(n: int) -> list[str]:
     return out
 
 
-def at_most(x: Measure, limit: float, base: Measure, what: str):
-    return lambda: (f"<= {limit:g}x {what}", x.value <= limit * base.value)
+def at_most(x, limit: float, base, what: str):
+    """x and base: Measure or number."""
+    return lambda: (f"<= {limit:g}x {what}", value(x) <= limit * value(base))
 
 
 def call_rows(b: Bench, floor: Measure, case: str, stmt: str, arg: dict, ext, twin,
@@ -208,27 +228,27 @@ def calls(b: Bench) -> None:
         return ("rich warm " + repr(spec), f"p(a).get_ansi_codes({fg})", {"p": P, "a": spec})
 
     b.section("colour sequences")
-    call_rows(b, floor, 'fg_code("red")', "f(a)", {"a": "red"}, tc.fg_code, wc.fg_code, 4, [
+    call_rows(b, floor, 'fg_code("red")', "f(a)", {"a": "red"}, tc.fg_code, wc.fg_code, 3, [
         rich_warm("red"),
         ("rich varied names", "p(n(it)).get_ansi_codes(True)", {"p": P, "n": next, "it": varied_names}),
         ("termcolor colored('x','red')", "c('x', a, force_color=True)", {"c": colored, "a": "red"}),
         ("colorama Fore.RED", "F.RED", {"F": Fore}),
     ])
-    call_rows(b, floor, 'fg_code("Bright-Red")', "f(a)", {"a": "Bright-Red"}, tc.fg_code, wc.fg_code, 5,
+    call_rows(b, floor, 'fg_code("Bright-Red")', "f(a)", {"a": "Bright-Red"}, tc.fg_code, wc.fg_code, 3,
               [rich_warm("bright_red")])
-    call_rows(b, floor, 'fg_code("grey")', "f(a)", {"a": "grey"}, tc.fg_code, wc.fg_code, None, [
+    call_rows(b, floor, 'fg_code("grey")', "f(a)", {"a": "grey"}, tc.fg_code, wc.fg_code, 3, [
         rich_warm("bright_black"),
         ("termcolor colored('x','dark_grey')", "c('x', a, force_color=True)",
          {"c": colored, "a": "dark_grey"}),
     ])
-    call_rows(b, floor, 'fg_code("#ff8800")', "f(a)", {"a": "#ff8800"}, tc.fg_code, wc.fg_code, 5, [
+    call_rows(b, floor, 'fg_code("#ff8800")', "f(a)", {"a": "#ff8800"}, tc.fg_code, wc.fg_code, 3, [
         rich_warm("#ff8800"),
         ("rich varied hex", "p(n(it)).get_ansi_codes(True)", {"p": P, "n": next, "it": varied_hex}),
     ])
-    call_rows(b, floor, 'fg_code("#f80")', "f(a)", {"a": "#f80"}, tc.fg_code, wc.fg_code)
-    call_rows(b, floor, "fg_code(196)", "f(a)", {"a": 196}, tc.fg_code, wc.fg_code, 4,
+    call_rows(b, floor, 'fg_code("#f80")', "f(a)", {"a": "#f80"}, tc.fg_code, wc.fg_code, 3)
+    call_rows(b, floor, "fg_code(196)", "f(a)", {"a": 196}, tc.fg_code, wc.fg_code, 2.5,
               [rich_warm("color(196)")])
-    call_rows(b, floor, "fg_code((255, 128, 0))", "f(a)", {"a": (255, 128, 0)}, tc.fg_code, wc.fg_code, 4, [
+    call_rows(b, floor, "fg_code((255, 128, 0))", "f(a)", {"a": (255, 128, 0)}, tc.fg_code, wc.fg_code, 3.5, [
         rich_warm("rgb(255,128,0)"),
         ("rich from_rgb(255,128,0)", "fr(r, g, b).get_ansi_codes(True)",
          {"fr": FR, "r": 255, "g": 128, "b": 0}),
@@ -236,14 +256,14 @@ def calls(b: Bench) -> None:
          {"p": P, "n": next, "it": varied_rgb_text}),
         ("rich varied from_rgb", "fr(*n(it)).get_ansi_codes(True)", {"fr": FR, "n": next, "it": varied_rgb}),
     ])
-    call_rows(b, floor, 'bg_code("red")', "f(a)", {"a": "red"}, tc.bg_code, wc.bg_code, None, [
+    call_rows(b, floor, 'bg_code("red")', "f(a)", {"a": "red"}, tc.bg_code, wc.bg_code, 3, [
         rich_warm("red", "False"),
         ("termcolor colored('x',on_red)", "c('x', None, a, force_color=True)", {"c": colored, "a": "on_red"}),
         ("colorama Back.RED", "B.RED", {"B": Back}),
     ])
 
     b.section("conversions")
-    call_rows(b, floor, 'parse_hex("#ff8800")', "f(a)", {"a": "#ff8800"}, tc.parse_hex, wc.parse_hex, 4, [
+    call_rows(b, floor, 'parse_hex("#ff8800")', "f(a)", {"a": "#ff8800"}, tc.parse_hex, wc.parse_hex, 3.5, [
         ("rich warm parse('#ff8800').triplet", "p(a).triplet", {"p": P, "a": "#ff8800"}),
         ("rich varied parse(hex).triplet", "p(n(it)).triplet", {"p": P, "n": next, "it": varied_hex}),
         ("rich parse_rgb_hex('ff8800')", "p(a)", {"p": parse_rgb_hex if rich else None, "a": "ff8800"}),
@@ -251,20 +271,20 @@ def calls(b: Bench) -> None:
     eight_bit = ColorSystem.EIGHT_BIT if rich else None
     for label, (r, g, bl) in (("grey", (128, 128, 128)), ("colour", (255, 128, 0))):
         call_rows(b, floor, f"rgb_to_ansi256 {label} {(r, g, bl)}", "f(r, g, b)", {"r": r, "g": g, "b": bl},
-                  tc.rgb_to_ansi256, wc.rgb_to_ansi256, 3, [
+                  tc.rgb_to_ansi256, wc.rgb_to_ansi256, 2.5, [
                       ("rich warm from_rgb().downgrade(256)", "fr(r, g, b).downgrade(s).number",
                        {"fr": FR, "r": r, "g": g, "b": bl, "s": eight_bit}),
                   ])
 
     b.section("styles")
-    call_rows(b, floor, 'style_on("bold")', "f(a)", {"a": "bold"}, ts.style_on, ws.style_on, 3, [
+    call_rows(b, floor, 'style_on("bold")', "f(a)", {"a": "bold"}, ts.style_on, ws.style_on, 2.5, [
         ("rich warm Style.parse+render('x')", "p(a).render('x')",
          {"p": Style.parse if rich else None, "a": "bold"}),
         ("termcolor colored('x',attrs=bold)", "c('x', attrs=a, force_color=True)",
          {"c": colored, "a": ["bold"]}),
         ("colorama Style.BRIGHT", "S.BRIGHT", {"S": CStyle}),
     ])
-    call_rows(b, floor, 'style_off("bold")', "f(a)", {"a": "bold"}, ts.style_off, ws.style_off, 3, [
+    call_rows(b, floor, 'style_off("bold")', "f(a)", {"a": "bold"}, ts.style_off, ws.style_off, 2.5, [
         ("colorama Style.NORMAL", "S.NORMAL", {"S": CStyle}),
     ])
 
@@ -342,6 +362,190 @@ def throughput(b: Bench) -> None:
               per_pixel("for r, g, b in px:\n    fr(r, g, b).downgrade(s).get_ansi_codes(True)",
                         {"fr": Color.from_rgb, "s": ColorSystem.EIGHT_BIT}, 1),
               "ns/pixel", base2)
+
+
+# ---------------------------------------------------------------------------
+# Cold arguments, a poisoned process and a table change
+
+
+COLD_ARGS = 200_000
+MIX = 2654435761  # odd: k -> k * MIX mod 2**24 is a bijection of the 24-bit colours
+
+
+def colours(start: int, n: int) -> list[int]:
+    """n distinct 24-bit colours, the images of start .. start + n - 1."""
+    return [(k * MIX) & 0xFFFFFF for k in range(start, start + n)]
+
+
+def spelled(rng: random.Random, name: str) -> str:
+    """name in a random case, each "_" a random one of "_", "-", " ": a new str."""
+    letters = [c.upper() if rng.random() < 0.5 else c for c in name]
+    return "".join(rng.choice("_- ") if c == "_" else c for c in letters)
+
+
+SHORT_HEX_SPELLINGS = ["".join(t) for t in itertools.product("0123456789abcdefABCDEF", repeat=3)]
+COLOUR_NAMES = sorted([*tc.NAMED_COLORS, *tc.COLOR_ALIASES])
+STYLE_NAMES = sorted(ts.STYLES)
+
+
+class Cold:
+    """Makes the argument lists of the cold rows: every list new objects,
+    every hex colour and tuple a value no other list (of any row, round or
+    implementation) holds."""
+
+    def __init__(self, n: int, rounds: int) -> None:
+        self.n = n
+        self.span = n * rounds * 2  # a range per row, for two lists a round
+        self.rng = random.Random(10)
+        self.next = {}  # row -> where its next list starts
+
+    def fresh_colours(self, row: str) -> list[int]:
+        if row not in self.next:
+            # Past the few thousand that rich's varied rows use.
+            self.next[row] = (1 << 20) + len(self.next) * self.span
+        start = self.next[row]
+        self.next[row] += self.n
+        return colours(start, self.n)
+
+    def hex6(self) -> list[str]:
+        return [f"#{v:06x}" if v & 1 else f"#{v:06X}" for v in self.fresh_colours("hex6")]
+
+    def hex3(self) -> list[str]:
+        out = []
+        while len(out) < self.n:
+            block = SHORT_HEX_SPELLINGS[:]
+            self.rng.shuffle(block)
+            out.extend(f"#{s}" for s in block[: self.n - len(out)])
+        return out
+
+    def tuples(self) -> list[tuple]:
+        return [(v >> 16, (v >> 8) & 255, v & 255) for v in self.fresh_colours("tuples")]
+
+    def ints(self) -> list[int]:
+        return [self.rng.randrange(256) for _ in range(self.n)]
+
+    def names(self) -> list[str]:
+        return [spelled(self.rng, self.rng.choice(COLOUR_NAMES)) for _ in range(self.n)]
+
+    def parse_hex(self) -> list[str]:
+        return [f"#{v:06x}" if v & 1 else f"#{v:06X}" for v in self.fresh_colours("parse_hex")]
+
+    def triples(self) -> list[tuple]:
+        r = self.rng.randrange
+        return [(r(256), r(256), r(256)) for _ in range(self.n)]
+
+    def styles(self) -> list[str]:
+        return ["".join(list(self.rng.choice(STYLE_NAMES))) for _ in range(self.n)]
+
+    def floor(self) -> list[str]:
+        return ["".join(["r", "ed"]) for _ in range(self.n)]
+
+
+# case, tintara, twin, arguments (a Cold method), target (times the cold floor)
+COLD_ROWS = [
+    ('fg_code("#rrggbb") cold', tc.fg_code, wc.fg_code, Cold.hex6, 3),
+    ('fg_code("#rgb") cold (spellings)', tc.fg_code, wc.fg_code, Cold.hex3, 3),
+    ("fg_code((r, g, b)) cold", tc.fg_code, wc.fg_code, Cold.tuples, 3.5),
+    ("fg_code(index) random", tc.fg_code, wc.fg_code, Cold.ints, 2.5),
+    ("fg_code(name, any spelling) cold", tc.fg_code, wc.fg_code, Cold.names, 3),
+    ("bg_code(name, any spelling) cold", tc.bg_code, wc.bg_code, Cold.names, 3),
+    ('parse_hex("#rrggbb") cold', tc.parse_hex, wc.parse_hex, Cold.parse_hex, 3.5),
+    ("rgb_to_ansi256 random", tc.rgb_to_ansi256, wc.rgb_to_ansi256, Cold.triples, 2.5),
+    ("style_on(name) fresh str", ts.style_on, ws.style_on, Cold.styles, 2.5),
+    ("style_off(name) fresh str", ts.style_off, ws.style_off, Cold.styles, 2.5),
+]
+
+
+def cold_loop(f, args: list) -> float:
+    """ns per call of one loop calling f on every argument (unpacked for
+    rgb_to_ansi256)."""
+    three = f in (tc.rgb_to_ansi256, wc.rgb_to_ansi256)
+    stmt = "for r, g, b in xs:\n    f(r, g, b)" if three else "for a in xs:\n    f(a)"
+    timer = timeit.Timer(stmt, "f = __bind['f']; xs = __bind['xs']",
+                         globals={"__bind": {"f": f, "xs": args}})
+    return timer.timeit(1) / len(args) * 1e9
+
+
+def cold(b: Bench) -> None:
+    rounds = 1 if b.quick else 7
+    cold = Cold(2_000 if b.quick else COLD_ARGS, rounds)
+    loops = [("floor", len, Cold.floor)]  # (row, function, arguments)
+    for i, (_, ext, twin, make, _) in enumerate(COLD_ROWS):
+        loops += [(i, ext, make), (i, twin, make)]
+    best = {}
+    for _ in range(rounds):
+        for row, f, make in loops:  # each loop over a list of its own
+            ns = cold_loop(f, make(cold))
+            best[row, f] = min(best.get((row, f), ns), ns)
+    floor = best["floor", len]
+    b.section(f"cold: every call a new argument ({cold.n:,} per list, best of {rounds} lists)")
+    b.row("len(fresh str)", "built-in (the cold floor)", floor, "ns/call")
+    for i, (case, ext, twin, _, limit) in enumerate(COLD_ROWS):
+        t = best[i, ext]
+        b.row(case, "tintara", t, "ns/call", floor, at_most(t, limit, floor, "cold floor"))
+        b.row("", "twin (pure Python)", best[i, twin], "ns/call", t)
+
+
+TIMING = """
+import sys, timeit
+sys.path.insert(0, {pure!r})
+
+
+def best(stmt, bind, rounds):
+    setup = "\\n".join(f"{{name}} = __bind[{{name!r}}]" for name in bind)
+    timer = timeit.Timer(stmt, setup, globals={{"__bind": bind}})
+    number = 20  # --quick: a few calls
+    while rounds > 1 and timer.timeit(number) < 0.002:
+        number *= 4
+    return min(timer.timeit(number) / number for _ in range(rounds)) * 1e9
+"""
+
+POISONED = TIMING + """
+import tintara.colors as tc
+for k in range({poison}):
+    tc.fg_code(f"#{{(k * {mix}) & 0xFFFFFF:06x}}")
+print(best("f(a)", {{"f": len, "a": "red"}}, {rounds}),
+      best("f(a)", {{"f": tc.fg_code, "a": "red"}}, {rounds}))
+"""
+
+TABLE_CHANGE = TIMING + """
+import itertools
+import tintara.colors as tc
+import twin.colors as wc
+
+names = [f"tone_{{i}}" for i in range({size})]
+for m in (tc, wc):
+    table = dict(m.NAMED_COLORS)
+    table.update((name, 31 + i % 7) for i, name in enumerate(names))
+    m.NAMED_COLORS = table
+    m.fg_code("tone_500")
+    bind = {{"t": table, "f": m.fg_code, "n": next, "c": itertools.cycle([32, 33]), "k": "tone_500"}}
+    print(best("t[k] = n(c)\\nf(k)", bind, {rounds}))
+"""
+
+
+def in_fresh_process(code: str) -> list[float]:
+    out = subprocess.run([sys.executable, "-P", "-c", code], capture_output=True, text=True,
+                         check=True, cwd=ROOT).stdout
+    return [float(x) for x in out.split()]
+
+
+def poisoned_and_table_change(b: Bench) -> None:
+    rounds = 1 if b.quick else 25
+    pure = os.path.join(ROOT, "pure")
+    poison = 2_000 if b.quick else 100_000
+    b.section(f"fg_code(\"red\") in a fresh process, before and after {poison:,} distinct hex colours")
+    floor, hot = in_fresh_process(POISONED.format(pure=pure, poison=0, mix=MIX, rounds=rounds))
+    floor2, poisoned = in_fresh_process(POISONED.format(pure=pure, poison=poison, mix=MIX, rounds=rounds))
+    b.row('fg_code("red") fresh process', "tintara", hot, "ns/call", floor)
+    b.row("", f"tintara after {poison:,} hex", poisoned, "ns/call", floor2,
+          lambda: ("<= 1.1x the fresh process (to floor)", poisoned / floor2 <= 1.1 * hot / floor))
+    size = 10_000 if b.quick else 100_000
+    b.section(f"change one entry of a {size:,}-entry NAMED_COLORS, then fg_code it")
+    ext, twin = in_fresh_process(TABLE_CHANGE.format(pure=pure, size=size, rounds=rounds))
+    b.row("t[k] = v; fg_code(k)", "tintara", ext, "ns/call", None,
+          lambda: (f"<= 2x twin ({ext / twin:.2f}x)", ext <= 2 * twin))
+    b.row("", "twin (pure Python)", twin, "ns/call", ext)
 
 
 # ---------------------------------------------------------------------------
@@ -474,6 +678,8 @@ def main(argv: list[str] | None = None) -> int:
     finally:
         DETECT_STREAM.close()
         os.close(master)
+    cold(bench)
+    poisoned_and_table_change(bench)
     throughput(bench)
     imports(bench)
     bench.print()

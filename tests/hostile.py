@@ -45,8 +45,9 @@ class Stream:
 class Collider:
     """A dict key with the hash of `name` that is never equal to it: placed
     ahead of name in a dict's probe chain (see `plant`), every lookup of
-    name compares with it, so its __eq__ runs `hook(other)` once per lookup.
-    `calls` counts those comparisons."""
+    name compares with it, so its __eq__ runs `hook(other)`.  `calls` counts
+    those comparisons: one or more per lookup, as a probe sequence may pass
+    the same slot again (see `lookups`)."""
 
     def __init__(self, name, hook=None):
         self.name = name
@@ -82,6 +83,18 @@ def plant(table, collider, value=None):
     collider.calls = 0
     collider.hook = hook
     return collider
+
+
+def lookups(table, collider):
+    """How many lookups of collider's name in table the comparisons it
+    counted stand for."""
+    calls, hook = collider.calls, collider.hook
+    collider.calls, collider.hook = 0, None
+    table.get(collider.name)
+    per_lookup = collider.calls
+    collider.calls, collider.hook = calls, hook
+    assert per_lookup > 0 and calls % per_lookup == 0, (calls, per_lookup)
+    return calls // per_lookup
 
 
 # ---------------------------------------------------------------------------

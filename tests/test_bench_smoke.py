@@ -17,6 +17,7 @@ def test_bench_quick_run():
     assert out.startswith("machine: ")
     for row in ('fg_code("red")', "rgb_to_ansi256 grey", 'style_on("bold")',
                 "detect_color_level(tty)", "truecolour fg_code(t)", "import tintara.styles",
-                "RSS growth"):
+                "RSS growth", 'fg_code("#rrggbb") cold', "style_off(name) fresh str",
+                "tintara after 2,000 hex", "t[k] = v; fg_code(k)"):
         assert row in out
     assert "PASS" in out or "FAIL" in out

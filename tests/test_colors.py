@@ -22,6 +22,7 @@ import typing
 import pytest
 
 from checks import raises
+from hostile import Boom
 
 ESC = "\x1b["
 
@@ -58,10 +59,6 @@ def index_error(text):
 
 def component_error(letter, value):
     return f"{letter} 分量须在 0-255 范围内，收到: {value!r}"
-
-
-class Boom(Exception):
-    pass
 
 
 class Level(enum.IntEnum):

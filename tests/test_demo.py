@@ -12,6 +12,8 @@ import pyte
 import pytest
 from pyte.graphics import FG_BG_256
 
+from hostile import Stream
+
 from tintara.colors import rgb_to_ansi256
 from tintara.detect import ColorLevel, detect_color_level
 
@@ -205,14 +207,6 @@ def test_default_level_is_the_detected_one(outside, env, level, reason):
 
 # The reason is worked out apart from detect_color_level; it must agree with it,
 # on Windows too.
-class Stream:
-    def __init__(self, tty):
-        self.tty = tty
-
-    def isatty(self):
-        return self.tty
-
-
 @pytest.mark.parametrize(
     ("platform", "env", "stream", "level", "reason"),
     [

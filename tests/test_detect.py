@@ -11,6 +11,8 @@ import types
 
 import pytest
 
+from hostile import BadBool, Boom, Stream
+
 import tintara.detect
 
 VARIABLES = (
@@ -34,18 +36,6 @@ def env(monkeypatch):
     return setup
 
 
-class Stream:
-    """A stream whose isatty answers `answer` and counts its calls."""
-
-    def __init__(self, answer=True):
-        self.answer = answer
-        self.calls = []
-
-    def isatty(self, *args, **kwargs):
-        self.calls.append((args, kwargs))
-        return self.answer
-
-
 class Untouchable:
     """A stream that must not be looked at."""
 
@@ -55,18 +45,9 @@ class Untouchable:
         raise AssertionError(f"stream examined: {name}")
 
 
-class Boom(Exception):
-    pass
-
-
 class Raising:
     def isatty(self):
         raise Boom("isatty")
-
-
-class BadTruth:
-    def __bool__(self):
-        raise Boom("truth")
 
 
 class IsattyProperty:
@@ -229,7 +210,7 @@ def test_default_stream_is_current_stdout(detect, env, monkeypatch, stdout, expe
     (Raising(), Boom),
     (types.SimpleNamespace(isatty=5), TypeError),
     (types.SimpleNamespace(isatty=None), TypeError),
-    (Stream(BadTruth()), Boom),
+    (Stream(BadBool()), Boom),
     (IsattyProperty(Boom("lookup")), Boom),
 ])
 def test_stream_errors_propagate(detect, env, stream, exc):

@@ -21,6 +21,7 @@ import typing
 import pytest
 
 from checks import raises
+from hostile import Boom
 
 import tintara.colors as colors
 import tintara.detect as detect
@@ -29,10 +30,6 @@ import tintara.styles as styles
 MODULES = {"colors": colors, "detect": detect, "styles": styles}
 
 RGB_SPEC = "str | int | Tuple[int, int, int]"
-
-
-class Boom(Exception):
-    pass
 
 
 class Text(str):

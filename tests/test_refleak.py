@@ -26,6 +26,8 @@ import types
 
 import pytest
 
+from hostile import BadBool, Boom
+
 import tintara.colors as colors
 import tintara.detect as detect
 import tintara.styles as styles
@@ -51,21 +53,12 @@ MISSING = object()  # "delete the attribute" in patched()
 # Hostile objects
 
 
-class Boom(Exception):
-    pass
-
-
 def boom(*args, **kwargs):
     raise Boom
 
 
 def interrupt(*args, **kwargs):
     raise KeyboardInterrupt
-
-
-class BadBool:
-    def __bool__(self):
-        raise Boom
 
 
 class BadLen:

@@ -10,6 +10,8 @@ from decimal import Decimal
 
 import pytest
 
+from hostile import Boom
+
 import tintara.styles as ext
 
 TABLE = [
@@ -51,10 +53,6 @@ def check_raises(expected, call, *args, **kwargs):
     assert type(info.value) is type(expected)
     assert info.value.args == expected.args
     return info.value
-
-
-class Boom(Exception):
-    pass
 
 
 class RaisingIterable:
