@@ -1,6 +1,8 @@
 #include "frame/watch.hpp"
 
+#include <cstring>
 #include <new>
+#include <utility>
 
 namespace tintara {
 
@@ -71,11 +73,136 @@ Hub* hub() noexcept
     return g_hub;
 }
 
+Mirror::Entry* const kGone = reinterpret_cast<Mirror::Entry*>(1);
+
 }  // namespace
+
+const Mirror::Entry* Mirror::find(const unsigned char* text, Py_ssize_t n,
+                                  uint64_t hash) const noexcept
+{
+    for (size_t i = hash & mask_; slots_ != nullptr; i = (i + 1) & mask_) {
+        const Entry& e = slots_[i];
+        if (e.key == nullptr) {
+            return nullptr;
+        }
+        if (e.hash == hash && e.key != reinterpret_cast<PyObject*>(kGone) &&
+            PyUnicode_GET_LENGTH(e.key) == n && std::memcmp(PyUnicode_DATA(e.key), text, n) == 0) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+const Mirror::Entry* Mirror::find(PyObject* name) const noexcept
+{
+    const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(name));
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
+    uint64_t hash = kSeed;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        hash = step(hash, p[i]);
+    }
+    return find(p, n, hash);
+}
+
+bool Mirror::put(PyObject* key, PyObject* value) noexcept
+{
+    if (!PyUnicode_IS_ASCII(key)) {
+        return true;  // no ASCII name equals it
+    }
+    if ((used_ + 1) * 2 > mask_ + 1 && !grow()) {
+        return false;
+    }
+    auto* found = const_cast<Entry*>(find(key));
+    const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(key));
+    uint64_t hash = kSeed;
+    for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(key); ++i) {
+        hash = step(hash, p[i]);
+    }
+    if (found == nullptr && value == nullptr) {
+        return true;
+    }
+    if (found == nullptr) {
+        size_t i = hash & mask_;
+        while (slots_[i].key != nullptr && slots_[i].key != reinterpret_cast<PyObject*>(kGone)) {
+            i = (i + 1) & mask_;
+        }
+        found = &slots_[i];
+        used_ += found->key == nullptr ? 1 : 0;
+        *found = {Ref::borrow(key).release(), hash, {-1, -1}, nullptr};
+    }
+    Ref kept = Ref::steal(found->kept);
+    found->kept = nullptr;
+    if (value == nullptr) {
+        Ref gone = Ref::steal(std::exchange(found->key, reinterpret_cast<PyObject*>(kGone)));
+        return true;
+    }
+    found->data[0] = found->data[1] = -1;
+    derive_(value, *found);
+    return true;
+}
+
+bool Mirror::grow() noexcept
+{
+    const size_t size = slots_ == nullptr ? 32 : (mask_ + 1) * 2;
+    Entry* old = slots_;
+    const size_t old_size = old == nullptr ? 0 : mask_ + 1;
+    auto* fresh = static_cast<Entry*>(PyMem_Calloc(size, sizeof(Entry)));
+    if (fresh == nullptr) {
+        return false;
+    }
+    slots_ = fresh;
+    mask_ = size - 1;
+    used_ = 0;
+    for (size_t j = 0; j < old_size; ++j) {
+        Entry& e = old[j];
+        if (e.key == nullptr || e.key == reinterpret_cast<PyObject*>(kGone)) {
+            continue;
+        }
+        size_t i = e.hash & mask_;
+        while (slots_[i].key != nullptr) {
+            i = (i + 1) & mask_;
+        }
+        slots_[i] = e;
+        ++used_;
+    }
+    PyMem_Free(old);
+    return true;
+}
+
+void Mirror::clear() noexcept
+{
+    for (size_t i = 0; slots_ != nullptr && i <= mask_; ++i) {
+        Entry& e = slots_[i];
+        if (e.key != reinterpret_cast<PyObject*>(kGone)) {
+            Ref key = Ref::steal(e.key);
+        }
+        Ref kept = Ref::steal(e.kept);
+        e = {};
+    }
+    used_ = 0;
+}
 
 uint64_t Watched::epoch() noexcept
 {
     return g_hub != nullptr ? g_hub->epoch.load(std::memory_order_relaxed) : 0;
+}
+
+bool Watched::follow(PyObject* table, Mirror& mirror) noexcept
+{
+    mirror.clear();
+    mirror_ = &mirror;
+    if (!follow(table)) {
+        return false;
+    }
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    while (PyDict_Next(table, &pos, &key, &value)) {
+        if (!mirror.put(key, value)) {
+            lose_track();
+        }
+    }
+    return broken_ == 0;
 }
 
 bool Watched::follow(PyObject* dict, std::span<PyObject* const> names, bool closed,
@@ -133,6 +260,9 @@ void Watched::on_change(PyDict_WatchEvent event, PyObject* key, PyObject* value)
         PyErr_Clear();
         lose_track();
         return;
+    }
+    if (mirror_ != nullptr && !mirror_->put(key, value)) {
+        lose_track();
     }
     for (size_t j = 0; j < names_.size(); ++j) {
         if (names_[j] == key || PyUnicode_Compare(names_[j], key) == 0) {

@@ -21,6 +21,46 @@
 
 namespace tintara {
 
+// The entries of a followed table by the text of their keys, kept current
+// from the table's events, for lookups that make no key object.  Only ASCII
+// str keys are kept: no other key can equal an ASCII name.  derive() turns
+// an entry's value into what a module reads (two numbers, -1 for a value
+// only the generic path may handle, and optionally an exact str to keep).
+class Mirror {
+public:
+    struct Entry {
+        PyObject* key;  // owned; null: free, kGone: removed
+        uint64_t hash;
+        long data[2];
+        PyObject* kept;  // owned, or null
+    };
+    using Derive = void (*)(PyObject* value, Entry& entry);
+    explicit constexpr Mirror(Derive derive) noexcept : derive_(derive) {}
+
+    // FNV-1a, one byte at a time.
+    static constexpr uint64_t kSeed = 14695981039346656037ull;
+    static constexpr uint64_t step(uint64_t hash, unsigned char c) noexcept
+    {
+        return (hash ^ c) * 1099511628211ull;
+    }
+    [[nodiscard]] const Entry* find(const unsigned char* text, Py_ssize_t n,
+                                    uint64_t hash) const noexcept;
+    // The entry for an exact ASCII str.
+    [[nodiscard]] const Entry* find(PyObject* name) const noexcept;
+
+    // A change of the table (value null: removed).  False when it cannot be
+    // kept (no memory).
+    bool put(PyObject* key, PyObject* value) noexcept;
+    void clear() noexcept;
+
+private:
+    bool grow() noexcept;
+    Derive derive_;
+    Entry* slots_ = nullptr;
+    size_t mask_ = 0;
+    size_t used_ = 0;  // live and removed slots
+};
+
 class Watched {
 public:
     static constexpr int kMaxNames = 12;
@@ -31,6 +71,8 @@ public:
     // the interpreter has no dict watcher left.  Never leaves an exception.
     bool follow(PyObject* dict, std::span<PyObject* const> names = {}, bool closed = false,
                 PyTypeObject* key_type = &PyUnicode_Type) noexcept;
+    // Follows a table of str keys, keeping mirror current.
+    bool follow(PyObject* table, Mirror& mirror) noexcept;
 
     // Every followed name still bound as when followed, every key of the
     // key type, every reported change landed.  Runs no Python code.
@@ -59,6 +101,7 @@ private:
     Held originals_[kMaxNames];  // null: absent
     uint32_t broken_ = kLost;              // a bit per name that does not hold, and kLost
     bool closed_ = false;
+    Mirror* mirror_ = nullptr;
 };
 
 }  // namespace tintara

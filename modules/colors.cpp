@@ -4,6 +4,7 @@
 #include "frame/watch.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 
@@ -90,6 +91,21 @@ PyObject* g_relied[8];
 Watched g_namespace;
 Watched g_named;
 Watched g_aliases;
+// The tables' entries: a code 0..255, an alias's target (an ASCII str) and
+// the hash of its text.
+Mirror g_named_mirror{[](PyObject* value, Mirror::Entry& e) { e.data[0] = small_int(value); }};
+Mirror g_alias_mirror{[](PyObject* value, Mirror::Entry& e) {
+    if (PyUnicode_CheckExact(value) && PyUnicode_IS_ASCII(value)) {
+        uint64_t hash = Mirror::kSeed;
+        const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(value));
+        for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(value); ++i) {
+            hash = Mirror::step(hash, p[i]);
+        }
+        e.kept = Ref::borrow(value).release();
+        e.data[0] = 0;
+        e.data[1] = static_cast<long>(hash);
+    }
+}};
 Held g_foreground;  // ("foreground",)
 
 bool pristine()
@@ -120,16 +136,26 @@ bool scan_hex(PyObject* s, int digits, long out[3])
     if (n != digits + 1 || p[0] != '#') {
         return false;
     }
-    int v[6];
-    for (int i = 0; i < digits; ++i) {
-        unsigned char c = p[1 + i];
-        if (c >= '0' && c <= '9') {
-            v[i] = c - '0';
-        } else if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
-            v[i] = (c | 0x20) - 'a' + 10;
-        } else {
-            return false;
+    // The digits' values from a table, tested once: random colours give
+    // the branches nothing to learn.
+    static constexpr auto kValue = [] {
+        std::array<signed char, 256> value{};
+        for (int c = 0; c < 256; ++c) {
+            value[c] = static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                       : -1);
         }
+        return value;
+    }();
+    int v[6];
+    int bad = 0;
+    for (int i = 0; i < digits; ++i) {
+        v[i] = kValue[p[1 + i]];
+        bad |= v[i];
+    }
+    if (bad < 0) {
+        return false;
     }
     for (int i = 0; i < 3; ++i) {
         out[i] = digits == 6 ? v[2 * i] * 16 + v[2 * i + 1] : v[i] * 17;
@@ -634,41 +660,42 @@ Ref color_code(Function& self, PyObject* color, bool foreground)
     return {};
 }
 
-// The name normalised as _color_code does, as a key of the tables: the
-// argument itself when that changes nothing, else a private str reused for
-// every lookup.  It never leaves this function's callers: the tables' keys
-// are plain strs, so no __eq__ of theirs sees it.  Null: not ASCII, or too
-// long to bother.
-PyObject* name_key(PyObject* color)
+// Each byte of a name as _color_code normalises it: A-Z lowered, '-' and
+// ' ' turned into '_'.
+constexpr auto kFold = [] {
+    std::array<unsigned char, 128> fold{};
+    for (int c = 0; c < 128; ++c) {
+        fold[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c == '-' || c == ' ' ? '_' : c);
+    }
+    return fold;
+}();
+
+// The NAMED_COLORS code of a name, normalised and resolved through
+// COLOR_ALIASES on the tables' mirrors; -1 where only the generic path can
+// tell (not ASCII, too long to bother, unknown, or an entry not plain).
+long named_code(PyObject* color)
 {
-    static Held scratch;
-    constexpr Py_ssize_t kLongest = 63;
+    constexpr Py_ssize_t kLongest = 64;
     const Py_ssize_t n = PyUnicode_GET_LENGTH(color);
     if (!PyUnicode_IS_ASCII(color) || n > kLongest) {
-        return nullptr;
+        return -1;
     }
     const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(color));
-    Py_ssize_t i = 0;
-    while (i < n && !(p[i] >= 'A' && p[i] <= 'Z') && p[i] != '-' && p[i] != ' ') {
-        ++i;
+    unsigned char text[kLongest];
+    uint64_t hash = Mirror::kSeed;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        text[i] = kFold[p[i]];
+        hash = Mirror::step(hash, text[i]);
     }
-    if (i == n) {
-        return color;
+    const Mirror::Entry* e = g_alias_mirror.find(text, n, hash);
+    if (e != nullptr) {
+        e = e->data[0] < 0 ? nullptr
+                           : g_named_mirror.find(static_cast<const unsigned char*>(PyUnicode_DATA(e->kept)),
+                                                 PyUnicode_GET_LENGTH(e->kept), static_cast<uint64_t>(e->data[1]));
+    } else {
+        e = g_named_mirror.find(text, n, hash);
     }
-    if (!scratch && scratch.set(Ref::steal(PyUnicode_New(kLongest, 127))) == nullptr) {
-        PyErr_Clear();
-        return nullptr;
-    }
-    auto* q = static_cast<unsigned char*>(PyUnicode_DATA(scratch.get()));
-    for (Py_ssize_t j = 0; j < n; ++j) {
-        const unsigned char c = p[j];
-        q[j] = (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c | 0x20) : (c == '-' || c == ' ') ? '_' : c;
-    }
-    q[n] = 0;
-    auto* head = reinterpret_cast<PyASCIIObject*>(scratch.get());
-    head->length = n;
-    head->hash = -1;
-    return scratch.get();
+    return e != nullptr ? e->data[0] : -1;
 }
 
 // The sequence of color while the module is pristine, or null without an
@@ -698,13 +725,7 @@ Ref quick_sequence(PyObject* color, bool foreground)
         return scan_hex(color, 6, rgb) || scan_hex(color, 3, rgb) ? rgb_sequence_direct(esc, foreground, rgb)
                                                                   : Ref();
     }
-    PyObject* name = name_key(color);
-    PyObject* target = name != nullptr ? PyDict_GetItemWithError(original(r_COLOR_ALIASES), name) : nullptr;
-    if (target != nullptr) {
-        name = PyUnicode_CheckExact(target) ? target : nullptr;
-    }
-    PyObject* code = name != nullptr ? PyDict_GetItemWithError(original(r_NAMED_COLORS), name) : nullptr;
-    long n = code != nullptr ? small_component(code) : -1;
+    long n = named_code(color);
     if (n < 0) {
         return {};
     }
@@ -886,8 +907,8 @@ int body(Module& m)
                                 s__SHORT_HEX_RE, s_parse_hex, s__validate_rgb, s__color_code};
     std::copy(std::begin(relied), std::end(relied), std::begin(g_relied));
     if (g_namespace.follow(m.state.dict.get(), g_relied)) {
-        g_named.follow(original(r_NAMED_COLORS));
-        g_aliases.follow(original(r_COLOR_ALIASES));
+        g_named.follow(original(r_NAMED_COLORS), g_named_mirror);
+        g_aliases.follow(original(r_COLOR_ALIASES), g_alias_mirror);
     }
     return 0;
 }

@@ -42,10 +42,17 @@ constexpr Style kStyles[] = {
 
 // While the namespace binds what the body made (ESC the module's own str)
 // and STYLES is a plain dict with str keys, a sequence depends only on the
-// table's current entry, read without running Python code.
+// table's current entry, read from its mirror: (on, off) when both are ints
+// 0..255.
 PyObject* g_relied[2];  // ESC, STYLES
 Watched g_namespace;
 Watched g_table;
+Mirror g_mirror{[](PyObject* value, Mirror::Entry& e) {
+    if (PyTuple_CheckExact(value) && PyTuple_GET_SIZE(value) == 2) {
+        e.data[0] = small_int(PyTuple_GET_ITEM(value, 0));
+        e.data[1] = small_int(PyTuple_GET_ITEM(value, 1));
+    }
+}};
 
 Ref style_sequence(const ModuleState& st, PyObject* name, int which);
 
@@ -53,10 +60,8 @@ Ref quick_sequence(const ModuleState& st, PyObject* name, int which)
 {
     static Held codes[256];
     if (g_namespace.holds() && g_table.holds()) {
-        PyObject* entry = PyDict_GetItemWithError(g_namespace.original(1), name);
-        const long code = entry != nullptr && PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2
-                              ? small_int(PyTuple_GET_ITEM(entry, which))
-                              : -1;
+        const Mirror::Entry* entry = PyUnicode_IS_ASCII(name) ? g_mirror.find(name) : nullptr;
+        const long code = entry != nullptr ? entry->data[which] : -1;
         if (code >= 0) {
             return sgr(codes[code], g_namespace.original(0), "", code);
         }
@@ -158,7 +163,7 @@ int body(Module& m)
     g_relied[0] = s_ESC;
     g_relied[1] = s_STYLES;
     if (g_namespace.follow(m.state.dict.get(), g_relied)) {
-        g_table.follow(g_namespace.original(1));
+        g_table.follow(g_namespace.original(1), g_mirror);
     }
     return 0;
 }
