@@ -1,5 +1,6 @@
 #include "frame/watch.hpp"
 
+#include <array>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -77,58 +78,80 @@ Mirror::Entry* const kGone = reinterpret_cast<Mirror::Entry*>(1);
 
 }  // namespace
 
-const Mirror::Entry* Mirror::find(const unsigned char* text, Py_ssize_t n,
-                                  uint64_t hash) const noexcept
+const Mirror::Entry* Mirror::find(const Key& key) const noexcept
 {
-    for (size_t i = hash & mask_; slots_ != nullptr; i = (i + 1) & mask_) {
+    for (size_t i = key.hash & mask_; slots_ != nullptr && key.n >= 0; i = (i + 1) & mask_) {
         const Entry& e = slots_[i];
         if (e.key == nullptr) {
             return nullptr;
         }
-        if (e.hash == hash && e.key != reinterpret_cast<PyObject*>(kGone) &&
-            PyUnicode_GET_LENGTH(e.key) == n && std::memcmp(PyUnicode_DATA(e.key), text, n) == 0) {
+        if (e.hash != key.hash || e.key == reinterpret_cast<PyObject*>(kGone) ||
+            PyUnicode_GET_LENGTH(e.key) != key.n) {
+            continue;
+        }
+        const auto* text = static_cast<const unsigned char*>(PyUnicode_DATA(e.key));
+        Py_ssize_t j = 0;
+        while (j < key.n && text[j] == key.fold[key.text[j]]) {
+            ++j;
+        }
+        if (j == key.n) {
             return &e;
         }
     }
     return nullptr;
 }
 
-const Mirror::Entry* Mirror::find(PyObject* name) const noexcept
+Mirror::Key::Key(PyObject* str, const unsigned char* table) noexcept
 {
-    const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(name));
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(name);
-    uint64_t hash = kSeed;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        hash = step(hash, p[i]);
+    static constexpr auto kSame = [] {
+        std::array<unsigned char, 128> same{};
+        for (int c = 0; c < 128; ++c) {
+            same[c] = static_cast<unsigned char>(c);
+        }
+        return same;
+    }();
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+    if (!PyUnicode_IS_ASCII(str) || length > kLongest) {
+        return;
     }
-    return find(p, n, hash);
+    text = static_cast<const unsigned char*>(PyUnicode_DATA(str));
+    fold = table != nullptr ? table : kSame.data();
+    // Eight bytes a step, gathered in a register, multiplied and folded.
+    uint64_t h = static_cast<uint64_t>(length) * 0x9E3779B97F4A7C15ull;
+    uint64_t word = 0;
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        word |= static_cast<uint64_t>(fold[text[i]]) << (8 * (i & 7));
+        if ((i & 7) == 7 || i == length - 1) {
+            h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 29;
+            word = 0;
+        }
+    }
+    n = length;
+    hash = h;
 }
 
 bool Mirror::put(PyObject* key, PyObject* value) noexcept
 {
-    if (!PyUnicode_IS_ASCII(key)) {
-        return true;  // no ASCII name equals it
+    const Key k(key);
+    if (k.n < 0) {
+        return true;  // no name a lookup makes equals it
     }
     if ((used_ + 1) * 2 > mask_ + 1 && !grow()) {
         return false;
     }
-    auto* found = const_cast<Entry*>(find(key));
-    const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(key));
-    uint64_t hash = kSeed;
-    for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(key); ++i) {
-        hash = step(hash, p[i]);
-    }
+    auto* found = const_cast<Entry*>(find(k));
     if (found == nullptr && value == nullptr) {
         return true;
     }
     if (found == nullptr) {
-        size_t i = hash & mask_;
+        size_t i = k.hash & mask_;
         while (slots_[i].key != nullptr && slots_[i].key != reinterpret_cast<PyObject*>(kGone)) {
             i = (i + 1) & mask_;
         }
         found = &slots_[i];
         used_ += found->key == nullptr ? 1 : 0;
-        *found = {Ref::borrow(key).release(), hash, {-1, -1}, nullptr};
+        *found = {Ref::borrow(key).release(), k.hash, {-1, -1}, nullptr};
     }
     Ref kept = Ref::steal(found->kept);
     found->kept = nullptr;

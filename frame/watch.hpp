@@ -37,16 +37,18 @@ public:
     using Derive = void (*)(PyObject* value, Entry& entry);
     explicit constexpr Mirror(Derive derive) noexcept : derive_(derive) {}
 
-    // FNV-1a, one byte at a time.
-    static constexpr uint64_t kSeed = 14695981039346656037ull;
-    static constexpr uint64_t step(uint64_t hash, unsigned char c) noexcept
-    {
-        return (hash ^ c) * 1099511628211ull;
-    }
-    [[nodiscard]] const Entry* find(const unsigned char* text, Py_ssize_t n,
-                                    uint64_t hash) const noexcept;
-    // The entry for an exact ASCII str.
-    [[nodiscard]] const Entry* find(PyObject* name) const noexcept;
+    // The text of an ASCII str of at most kLongest characters, read each
+    // byte through fold (the identity if not given), and its hash; n is -1
+    // for any other str.
+    struct Key {
+        static constexpr Py_ssize_t kLongest = 64;
+        explicit Key(PyObject* str, const unsigned char* fold = nullptr) noexcept;
+        const unsigned char* text = nullptr;
+        const unsigned char* fold = nullptr;
+        Py_ssize_t n = -1;
+        uint64_t hash = 0;
+    };
+    [[nodiscard]] const Entry* find(const Key& key) const noexcept;
 
     // A change of the table (value null: removed).  False when it cannot be
     // kept (no memory).

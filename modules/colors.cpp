@@ -91,19 +91,12 @@ PyObject* g_relied[8];
 Watched g_namespace;
 Watched g_named;
 Watched g_aliases;
-// The tables' entries: a code 0..255, an alias's target (an ASCII str) and
-// the hash of its text.
+// The tables' entries: a code 0..255, and an alias's target (an ASCII str).
 Mirror g_named_mirror{[](PyObject* value, Mirror::Entry& e) { e.data[0] = small_int(value); }};
 Mirror g_alias_mirror{[](PyObject* value, Mirror::Entry& e) {
-    if (PyUnicode_CheckExact(value) && PyUnicode_IS_ASCII(value)) {
-        uint64_t hash = Mirror::kSeed;
-        const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(value));
-        for (Py_ssize_t i = 0; i < PyUnicode_GET_LENGTH(value); ++i) {
-            hash = Mirror::step(hash, p[i]);
-        }
+    if (PyUnicode_CheckExact(value) && Mirror::Key(value).n >= 0) {
         e.kept = Ref::borrow(value).release();
         e.data[0] = 0;
-        e.data[1] = static_cast<long>(hash);
     }
 }};
 Held g_foreground;  // ("foreground",)
@@ -675,25 +668,12 @@ constexpr auto kFold = [] {
 // tell (not ASCII, too long to bother, unknown, or an entry not plain).
 long named_code(PyObject* color)
 {
-    constexpr Py_ssize_t kLongest = 64;
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(color);
-    if (!PyUnicode_IS_ASCII(color) || n > kLongest) {
-        return -1;
-    }
-    const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(color));
-    unsigned char text[kLongest];
-    uint64_t hash = Mirror::kSeed;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        text[i] = kFold[p[i]];
-        hash = Mirror::step(hash, text[i]);
-    }
-    const Mirror::Entry* e = g_alias_mirror.find(text, n, hash);
+    const Mirror::Key name(color, kFold.data());
+    const Mirror::Entry* e = g_alias_mirror.find(name);
     if (e != nullptr) {
-        e = e->data[0] < 0 ? nullptr
-                           : g_named_mirror.find(static_cast<const unsigned char*>(PyUnicode_DATA(e->kept)),
-                                                 PyUnicode_GET_LENGTH(e->kept), static_cast<uint64_t>(e->data[1]));
+        e = e->data[0] < 0 ? nullptr : g_named_mirror.find(Mirror::Key(e->kept));
     } else {
-        e = g_named_mirror.find(text, n, hash);
+        e = g_named_mirror.find(name);
     }
     return e != nullptr ? e->data[0] : -1;
 }

@@ -60,7 +60,7 @@ Ref quick_sequence(const ModuleState& st, PyObject* name, int which)
 {
     static Held codes[256];
     if (g_namespace.holds() && g_table.holds()) {
-        const Mirror::Entry* entry = PyUnicode_IS_ASCII(name) ? g_mirror.find(name) : nullptr;
+        const Mirror::Entry* entry = g_mirror.find(Mirror::Key(name));
         const long code = entry != nullptr ? entry->data[which] : -1;
         if (code >= 0) {
             return sgr(codes[code], g_namespace.original(0), "", code);
