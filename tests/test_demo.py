@@ -8,13 +8,14 @@ import re
 import subprocess
 import sys
 
-import pyte
 import pytest
-from pyte import graphics
-from pyte.graphics import FG_BG_256
 
-from tintara.colors import rgb_to_ansi256
-from tintara.detect import ColorLevel, detect_color_level
+pyte = pytest.importorskip("pyte", reason="the demo is read through pyte, a terminal emulator (dependency group 'test')")
+from pyte import graphics  # noqa: E402
+from pyte.graphics import FG_BG_256  # noqa: E402
+
+from tintara.colors import rgb_to_ansi256  # noqa: E402
+from tintara.detect import ColorLevel, detect_color_level  # noqa: E402
 
 DETECTION_VARS = (
     "NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM", "TERM_PROGRAM", "VSCODE_PID",
