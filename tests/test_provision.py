@@ -3,8 +3,9 @@
 The stand-in makes a minimal tree (sh, env, sleep and a dpkg-query that
 finds every package) after a pause, so that runs overlap; the runs skip the venv steps
 (TINTARA_NO_INSTALL=1) and run a shell command in the root.  Each scenario
-runs in a private mount namespace of its own where there is one, so a fault
-leaves no mount on the machine.  Needs root.
+runs in a private mount namespace of its own, so that a fault leaves no
+mount on the machine (where a later clean-up of the temporary directory could
+walk into it).  Needs root and `unshare -m`.
 """
 
 import os
@@ -40,6 +41,8 @@ def libraries(program):
 @pytest.fixture
 def fake(tmp_path):
     """A stand-in debootstrap on PATH; returns the environment for tools/py314 and its log."""
+    if not unshare_works():
+        pytest.skip("needs unshare -m, so that a fault cannot leave mounts on the machine")
     template = tmp_path / "template"
     for program in ("/bin/sh", "/usr/bin/env", shutil.which("sleep")):
         for path in (program, *libraries(program)):
@@ -73,11 +76,11 @@ def fake(tmp_path):
 
 
 def scenario(tmp_path, env, script, timeout=120):
-    """Run a shell script (PY314, ROOT set) in a private mount namespace where
-    there is one; returns the mount points below tmp_path left at its end."""
+    """Run a shell script (PY314, ROOT set) in a private mount namespace;
+    returns the mount points below tmp_path left at its end."""
     mounts = tmp_path / "mounts.txt"
     body = f'PY314={PY314}; ROOT={env["TINTARA_ROOT"]}\n{script}\ncat /proc/self/mountinfo > {mounts}\n'
-    cmd = ["unshare", "-m", "--propagation", "private", "sh", "-c", body] if unshare_works() else ["sh", "-c", body]
+    cmd = ["unshare", "-m", "--propagation", "private", "sh", "-c", body]
     subprocess.run(cmd, env=env, cwd=tmp_path, timeout=timeout, check=True)
     return [line.split()[4] for line in mounts.read_text().splitlines() if line.split()[4].startswith(str(tmp_path))]
 
@@ -110,8 +113,6 @@ def test_overlapping_first_runs_both_succeed(tmp_path, fake, no_unshare):
 
 
 def test_unfinished_trees_are_unmounted_not_deleted_through(tmp_path, fake):
-    if not unshare_works():
-        pytest.skip("needs unshare -m, to mount in a private namespace")
     env, log = fake
     root = Path(env["TINTARA_ROOT"])
     keep = tmp_path / "keep"
@@ -134,8 +135,6 @@ def test_unfinished_trees_are_unmounted_not_deleted_through(tmp_path, fake):
 
 
 def test_interrupted_fallback_run_leaves_no_mount(tmp_path, fake):
-    if not unshare_works():
-        pytest.skip("needs unshare -m, so that a fault cannot leave mounts on the machine")
     env, _ = fake
     env["TINTARA_NO_UNSHARE"] = "1"
     root = Path(env["TINTARA_ROOT"])
