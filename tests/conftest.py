@@ -13,8 +13,17 @@ are process-wide singletons.
 
 import importlib
 import importlib.util
+import os
+import sys
 
 import pytest
+
+# `python -m pytest` run in the checkout puts the current directory first on
+# sys.path, and there `tintara` is the source package without its extension
+# modules: take it off, here and for the interpreters the tests start.
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path[:] = [p for p in sys.path if os.path.abspath(p or os.curdir) != REPO]
+os.environ["PYTHONSAFEPATH"] = "1"
 
 IMPLEMENTATIONS = ["ext", "twin"]
 

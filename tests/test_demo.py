@@ -8,33 +8,53 @@ import re
 import subprocess
 import sys
 
-import pyte
 import pytest
-from pyte.graphics import FG_BG_256
 
-from hostile import Stream
+pyte = pytest.importorskip("pyte", reason="the demo is read through pyte, a terminal emulator (dependency group 'test')")
+from pyte import graphics  # noqa: E402
+from pyte.graphics import FG_BG_256  # noqa: E402
 
-from tintara.colors import rgb_to_ansi256
-from tintara.detect import ColorLevel, detect_color_level
+from hostile import Stream  # noqa: E402
+
+from tintara.colors import rgb_to_ansi256  # noqa: E402
+from tintara.detect import ColorLevel, detect_color_level  # noqa: E402
 
 DETECTION_VARS = (
     "NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM", "TERM_PROGRAM", "VSCODE_PID",
     "VSCODE_IPC_HOOK", "PYCHARM_HOSTED", "WT_SESSION", "ConEmuANSI",
 )
 PALETTE = set(FG_BG_256)
-# The emulator's names for the 16 colours (bright ones add bold).
-NAMED = {"black", "red", "green", "brown", "blue", "magenta", "cyan", "white"}
+# How the emulator shows the 16 colours differs between its releases (0.8.0
+# names a bright colour like the dark one and adds bold, 0.8.2 names it
+# "bright..."; 0.8.2 also tracks blink), so what it shows is read from the
+# emulator itself: its tables, its default cell and its cell's fields.
+BASE = ["black", "red", "green", "yellow", "blue", "magenta", "cyan", "white"]
+NAMED = {*graphics.FG_ANSI.values(), *graphics.FG_AIXTERM.values(),
+         *graphics.BG_ANSI.values(), *graphics.BG_AIXTERM.values()}
 # Attributes the emulator tracks, by the style that sets them.
 EMULATED = {
-    "bold": "bold",
-    "italic": "italics",
-    "underline": "underscore",
-    "reverse": "reverse",
-    "strikethrough": "strikethrough",
-    "strike": "strikethrough",
+    style: attr
+    for style, attr in {
+        "bold": "bold",
+        "italic": "italics",
+        "underline": "underscore",
+        "reverse": "reverse",
+        "strikethrough": "strikethrough",
+        "strike": "strikethrough",
+        "blink": "blink",
+    }.items()
+    if attr in pyte.screens.Char._fields
 }
-PLAIN = {"fg": "default", "bg": "default", "bold": False, "italics": False,
-         "underscore": False, "strikethrough": False, "reverse": False}
+PLAIN = pyte.Screen(1, 1).default_char._asdict()
+
+
+def _attrs_after(sgr):
+    screen = pyte.Screen(1, 1)
+    pyte.Stream(screen).feed(sgr)
+    return screen.cursor.attrs
+
+
+BRIGHT_IS_BOLD = _attrs_after("\x1b[91m").bold
 
 
 @pytest.fixture(scope="module")
@@ -136,9 +156,12 @@ def section(screen, title):
     return range(start, end)
 
 
-def emulator_colour(name):
-    base = name.removeprefix("bright_")
-    return "brown" if base == "yellow" else base
+def emulator_colour(name, background=False):
+    """The emulator's name for one of the 16 colours, by its standard SGR code."""
+    i = BASE.index(name.removeprefix("bright_"))
+    if name.startswith("bright_"):
+        return graphics.BG_AIXTERM[100 + i] if background else graphics.FG_AIXTERM[90 + i]
+    return graphics.BG_ANSI[40 + i] if background else graphics.FG_ANSI[30 + i]
 
 
 def hex_colours(screen, lines, attr):
@@ -250,10 +273,10 @@ def test_named_colours_and_aliases(outside, tables, level):
         text = screen.text[y]
         fg = screen.buffer[y][2]
         assert (fg.data, fg.fg, fg.bg) == (name[0], emulator_colour(name), "default")
-        assert fg.bold == name.startswith("bright_")  # how the emulator shows bright colours
+        assert fg.bold == (BRIGHT_IS_BOLD and name.startswith("bright_"))
         x = text.index(name, 3)
         bg = screen.buffer[y][x]
-        assert (bg.data, bg.bg) == (name[0], emulator_colour(name))
+        assert (bg.data, bg.bg) == (name[0], emulator_colour(name, background=True))
         gap = screen.buffer[y][x - 2]  # between the swatches: nothing carried over
         assert gap._asdict() | {"data": " "} == PLAIN | {"data": " "}
     for alias, target in aliases.items():

