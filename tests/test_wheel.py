@@ -29,11 +29,11 @@ PACKAGE_FILES = {
     "tintara/__init__.py",
     "tintara/__main__.py",
     "tintara/py.typed",
-    *(f"tintara/{m}.pyi" for m in ("colors", "detect", "styles")),
-    *(f"tintara/{m}{SUFFIX}" for m in ("colors", "detect", "styles")),
+    *(f"tintara/{m}.pyi" for m in ("colors", "detect", "styles", "paint")),
+    *(f"tintara/{m}{SUFFIX}" for m in ("colors", "detect", "styles", "paint")),
 }
 # The test files that run against the installed wheel, where they exist.
-KEY_TESTS = ["test_colors.py", "test_detect.py", "test_styles.py", "test_introspection.py"]
+KEY_TESTS = ["test_colors.py", "test_detect.py", "test_styles.py", "test_paint.py", "test_introspection.py"]
 JUNK = shutil.ignore_patterns(
     ".git", "__pycache__", "*.so", ".mypy_cache", ".pytest_cache", ".hypothesis",
     ".benchmarks", "build", "builddir", "dist", ".mesonpy-*",
