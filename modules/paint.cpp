@@ -867,6 +867,14 @@ constexpr const char* kLevelRange = "颜色级别须在 0-3 范围内，收到: 
 // The int 0-3 of an explicit level, or -1 with an exception.
 int check_level(PyObject* level)
 {
+    // The common case first: an exact int 0-3.
+    auto* number = reinterpret_cast<PyLongObject*>(level);
+    if (PyLong_CheckExact(level) && PyUnstable_Long_IsCompact(number)) {
+        const Py_ssize_t v = PyUnstable_Long_CompactValue(number);
+        if (v >= 0 && v <= 3) {
+            return static_cast<int>(v);
+        }
+    }
     if (PyBool_Check(level) || !PyLong_Check(level)) {
         raise_repr(PyExc_TypeError, "颜色级别须为 ColorLevel 或 0-3 的 int，收到: ", level);
         return -1;
@@ -2017,10 +2025,21 @@ Ref parse_style(PyObject* text)
 Ref parsed_style(PyObject* text)
 {
     const uint64_t epoch = Watched::epoch();
-    if (!PyUnicode_CheckExact(text) || epoch == 0 || !tables_stand()) {
+    if (!PyUnicode_CheckExact(text) || epoch == 0) {
         return parse_style(text);
     }
     ParseCache& cache = g_cache;
+    ParseCache::Recent& recent = cache.recent[(reinterpret_cast<uintptr_t>(text) >> 4) & 7];
+    // An entry of the current epoch was made or found while the tables
+    // stood at this epoch, and they still do: only a change, which moves
+    // the epoch, could undo that.  A module's class changes without one.
+    if (cache.epoch == epoch && recent.text.get() == text &&
+        plain_module(g_own.original(o_colors)) && plain_module(g_own.original(o_styles))) {
+        return recent.style.ref();
+    }
+    if (!tables_stand()) {
+        return parse_style(text);
+    }
     if (cache.epoch != epoch) {
         if (cache.parsed) {
             PyDict_Clear(cache.parsed.get());  // exact str keys and Styles: runs no code
@@ -2030,10 +2049,6 @@ Ref parsed_style(PyObject* text)
             r.style.set({});
         }
         cache.epoch = epoch;
-    }
-    ParseCache::Recent& recent = cache.recent[(reinterpret_cast<uintptr_t>(text) >> 4) & 7];
-    if (recent.text.get() == text && cache.epoch == epoch) {
-        return recent.style.ref();
     }
     PyObject* found = nullptr;
     if (cache.parsed && PyDict_GetItemRef(cache.parsed.get(), text, &found) < 0) {
@@ -2254,9 +2269,9 @@ Ref style_new(Function&, PyObject*, PyObject* fg, PyObject* bg, PyObject* bold, 
               PyObject* italic, PyObject* underline, PyObject* blink, PyObject* blink_fast,
               PyObject* reverse, PyObject* hidden, PyObject* strikethrough, PyObject* overline)
 {
-    PyObject* const values[kNumAttributes] = {bold,       dim,     italic, underline,
-                                              blink,      blink_fast, reverse, hidden,
-                                              strikethrough, overline};
+    PyObject* const values[kNumAttributes] = {
+        bold, dim, italic, underline, blink, blink_fast, reverse, hidden, strikethrough, overline,
+    };
     return new_style(fg, bg, values);
 }
 
