@@ -24,7 +24,9 @@ Style.parse + render; "warm" repeats one input so rich's lru_caches hit,
 "varied" cycles through more distinct inputs than the caches hold, at the
 extra cost of one next() per call), termcolor's colored (force_color=True,
 so it skips its own terminal check), colorama's constants (an attribute
-load: the zero-work reference).
+load: the zero-work reference).  Beside the pen row of tintara.paint:
+termcolor's colored, click's style (where click is installed) and rich's
+Style.render of a parsed style, each of which has to be 10x slower.
 
 Cold rows: every call gets an argument never seen before in the process.
 Each is a loop over a freshly built list (200,000 arguments; 2,000 with
@@ -70,9 +72,11 @@ sys.path.insert(0, os.path.join(ROOT, "pure"))
 import tintara  # noqa: E402
 import tintara.colors as tc  # noqa: E402
 import tintara.detect as td  # noqa: E402
+import tintara.paint as tp  # noqa: E402
 import tintara.styles as ts  # noqa: E402
 import twin.colors as wc  # noqa: E402
 import twin.detect as wd  # noqa: E402
+import twin.paint as wp  # noqa: E402
 import twin.styles as ws  # noqa: E402
 
 try:
@@ -83,6 +87,10 @@ try:
     from rich.style import Style
 except ImportError:  # pragma: no cover - the 3.14 root has them all
     rich = termcolor = colorama = None
+try:
+    import click
+except ImportError:  # pragma: no cover - Debian's python3-click, in the 3.14 root
+    click = None
 
 
 # ---------------------------------------------------------------------------
@@ -303,6 +311,8 @@ def calls(b: Bench) -> None:
             target = (lambda t: lambda: (f"({t.value / reference.value:.2f}x reference)", None))(t)
         b.row(case, "tintara", t, "ns/call", floor, target)
         b.row("", "twin (pure Python)", b.time("f(s)", {"f": twin, "s": DETECT_STREAM}), "ns/call", t)
+        if ext is td.detect_color_level:
+            detect = t
 
     b.section("error path")
     call_rows(b, floor, 'fg_code("orange") raises', "try:\n    f(a)\nexcept ValueError:\n    pass",
@@ -313,6 +323,93 @@ def calls(b: Bench) -> None:
                    "try:\n    c('x', a, force_color=True)\nexcept KeyError:\n    pass",
                    {"c": colored, "a": "orange"}),
               ])
+
+    styled_text(b, floor, detect)
+
+
+# What tintara.paint.strip removes, as one pattern: CSI; OSC to BEL or ST;
+# DCS, SOS, PM and APC to ST; any other ESC with its intermediates and final.
+STRIP_RE = re.compile(
+    r"\x1b(?:\[[0-?]*[ -/]*[@-~]"
+    r"|\][^\x07\x1b]*(?:\x07|\x1b\\)?"
+    r"|[PX^_][^\x1b]*(?:\x1b\\)?"
+    r"|[ -/]*[0-~])"
+)
+
+
+def strip_line() -> str:
+    """A 200-character line holding 10 escape sequences."""
+    sequences = ["\x1b[1;31m", "\x1b[0m", "\x1b[38;5;208m", "\x1b[39m",
+                 "\x1b]8;;https://example.com/a\x1b\\", "\x1b]8;;\x1b\\", "\x1b[4m", "\x1b[24m",
+                 "\x1b(B", "\x1b[38;2;255;136;0m"]
+    words = itertools.cycle("the quick brown fox jumps over the lazy dog ")
+    room = 200 - sum(map(len, sequences))
+    chunks = [room // 10 + (i < room % 10) for i in range(10)]
+    line = "".join("".join(itertools.islice(words, n)) + seq for n, seq in zip(chunks, sequences))
+    assert len(line) == 200
+    return line
+
+
+def styled_text(b: Bench, floor: Measure, detect: Measure) -> None:
+    text = "hello"
+    b.section("styled text (tintara.paint; detection as above)")
+    pen = b.time("f(a)", {"f": tp.Style.parse("bold red").bind(level=3), "a": text})
+    b.row("pen(5-char text)", "tintara", pen, "ns/call", floor, at_most(pen, 3, floor, "floor"))
+    b.row("", "twin (pure Python)",
+          b.time("f(a)", {"f": wp.Style.parse("bold red").bind(level=3), "a": text}), "ns/call", pen)
+    peers = []
+    if rich:
+        peers.append(("termcolor colored(t,'red',attrs=bold)", "c(a, 'red', attrs=s, force_color=True)",
+                      {"c": termcolor.colored, "a": text, "s": ["bold"]}))
+        peers.append(("rich parsed Style.render(t)", "r(a)", {"r": Style.parse("bold red").render, "a": text}))
+    if click:
+        peers.append(("click style(t, fg='red', bold=True)", "c(a, fg='red', bold=True)",
+                      {"c": click.style, "a": text}))
+    for label, stmt, bind in peers:
+        p = b.time(stmt, bind)
+        b.row("", label, p, "ns/call", pen,
+              (lambda p: lambda: (">= 10x slower than tintara", p.value >= 10 * pen.value))(p))
+
+    case = 'paint(t, "bold red", level=3)'
+    t = b.time("f(a, s, level=3)", {"f": tp.paint, "a": text, "s": "bold red"})
+    b.row(case, "tintara (string parsed before)", t, "ns/call", floor, at_most(t, 5, floor, "floor"))
+    b.row("", "twin (pure Python)", b.time("f(a, s, level=3)", {"f": wp.paint, "a": text, "s": "bold red"}),
+          "ns/call", t)
+    if rich:
+        b.row("", "rich warm Style.parse(s).render(t)", b.time("p(s).render(a)", {
+            "p": Style.parse, "a": text, "s": "bold red"}), "ns/call", t)
+
+    case = "paint(t, Style(...), stream=tty)"
+    bind = {"a": text, "tty": DETECT_STREAM}
+    t = b.time("f(a, s, stream=tty)", {"f": tp.paint, "s": tp.Style(fg="#ff8800", bold=True), **bind})
+    b.row(case, "tintara (detects the pty)", t, "ns/call", floor,
+          lambda: ("<= detect_color_level + 5x floor", t.value <= detect.value + 5 * floor.value))
+    b.row("", "twin (pure Python)",
+          b.time("f(a, s, stream=tty)", {"f": wp.paint, "s": wp.Style(fg="#ff8800", bold=True), **bind}),
+          "ns/call", t)
+
+    rng = random.Random(11)
+    palette = [tuple(rng.randrange(256) for _ in range(3)) for _ in range(4096)]
+    # Warm-up: the search grid's cells are filled as colours first land in
+    # them, which calibrating must not see.
+    for colour in palette:
+        tp.nearest_256(*colour)
+        wp.nearest_256(*colour)
+    colours = itertools.cycle(palette)
+    t = b.time("f(*n(it))", {"f": tp.nearest_256, "n": next, "it": colours})
+    b.row("nearest_256(random colour)", "tintara", t, "ns/call", floor, at_most(t, 10, floor, "floor"))
+    b.row("", "twin (pure Python)", b.time("f(*n(it))", {"f": wp.nearest_256, "n": next, "it": colours}),
+          "ns/call", t)
+    b.row("", "next(it) alone (input overhead)", b.time("n(it)", {"n": next, "it": colours}), "ns/call", t)
+
+    line = strip_line()
+    assert tp.strip(line) == wp.strip(line) == STRIP_RE.sub("", line)
+    t = b.time("f(a)", {"f": tp.strip, "a": line})
+    regex = b.time("f('', a)", {"f": STRIP_RE.sub, "a": line})
+    b.row("strip(200-char line, 10 sequences)", "tintara", t, "ns/call", floor,
+          lambda: ("faster than regex sub", t.value < regex.value))
+    b.row("", "twin (pure Python)", b.time("f(a)", {"f": wp.strip, "a": line}), "ns/call", t)
+    b.row("", "compiled regex sub", regex, "ns/call", t)
 
 
 # The stream of the detection cases: a pseudo-terminal, open for the run.
@@ -561,7 +658,7 @@ PRELOAD = "import ctypes; ctypes.CDLL('libstdc++.so.6', ctypes.RTLD_GLOBAL); "
 
 def links_cxx_runtime() -> bool:
     """Whether loading the extension modules maps the C++ runtime library."""
-    code = ("import tintara.colors, tintara.detect, tintara.styles\n"
+    code = ("import tintara.colors, tintara.detect, tintara.styles, tintara.paint\n"
             "print(any('libstdc++' in line for line in open('/proc/self/maps')))")
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     return out.stdout.strip() == "True"
@@ -592,14 +689,14 @@ def rss():
         return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 rss(); gc.collect()
 r0, b0 = rss(), sys.getallocatedblocks()
-import {pkg}.colors, {pkg}.detect, {pkg}.styles
+import {pkg}.colors, {pkg}.detect, {pkg}.styles, {pkg}.paint
 gc.collect()
 print(rss() - r0, sys.getallocatedblocks() - b0)
 """
 
 
 def memory(pkg: str, runs: int, preload: str = "") -> tuple[float, float]:
-    """Median RSS growth (KiB) and allocated-blocks growth of importing the three modules."""
+    """Median RSS growth (KiB) and allocated-blocks growth of importing the four modules."""
     rss, blocks = [], []
     code = MEMORY_CODE.format(pure=os.path.join(ROOT, "pure"), pkg=pkg, preload=preload)
     for _ in range(runs):
@@ -614,7 +711,7 @@ def imports(b: Bench) -> None:
     runs = 1 if b.quick else 15
     cxx = links_cxx_runtime()
     b.section("import (self time: the module's own work, without the standard modules it imports)")
-    for name in ("colors", "detect", "styles"):
+    for name in ("colors", "detect", "styles", "paint"):
         own, total = import_times(f"tintara.{name}", runs)
         b.row(f"import tintara.{name}", "tintara (self)", own, "ms", None,
               (lambda own: lambda: ("< 0.3 ms", own < 0.3))(own))
@@ -625,7 +722,7 @@ def imports(b: Bench) -> None:
         twin_own, _ = import_times(f"twin.{name}", runs)
         b.row("", "twin (self, from .pyc)", twin_own, "ms", own)
     runs = 1 if b.quick else 5
-    b.section("memory added by importing the three modules (std modules already imported)")
+    b.section("memory added by importing the four modules (std modules already imported)")
     variants = [("tintara", "tintara", ""), ("twin", "twin (pure Python)", "")]
     if cxx:
         variants.insert(1, ("tintara", "tintara, libstdc++ preloaded", PRELOAD))

@@ -22,6 +22,8 @@ from tintara.colors import (
     rgb_to_ansi256,
 )
 from tintara.detect import ColorLevel, detect_color_level, enable_windows_vt, supports_color
+from tintara.paint import Style, downgrade, echo, nearest_16, nearest_256, strip
+from tintara.paint import paint as styled
 from tintara.styles import RESET_ALL, STYLES, style_off, style_on
 
 RGB = tuple[int, int, int]
@@ -68,6 +70,18 @@ def main() -> int:
     for name in sorted(NAMED_COLORS):
         print(f"{fg_code(name)}{name}{RESET_ALL}" if level else name, end=" ")
     print(f"\nunderline is SGR {on}/{off}; index 208 is {fg_code(208)!r}")
+
+    # tintara.paint decides the level itself and brings colours down to it.
+    warning = Style.parse("bold #ff8800") + Style(underline=True)
+    assert_type(warning, Style)
+    assert_type(warning.fg, str | int | tuple[int, int, int] | None)
+    assert_type(warning.codes(ColorLevel.EXTENDED), tuple[str, str])
+    pen = warning.bind(sys.stdout)
+    assert_type(pen.level, ColorLevel)
+    assert_type(strip(pen("careful")), str)
+    assert_type(downgrade(orange, 1, background=True), str)
+    assert_type(nearest_256(*orange) + nearest_16(*orange), int)
+    echo(styled(42, "green on black", level=level), flush=True)
     return 0
 
 
@@ -82,6 +96,11 @@ if TYPE_CHECKING:
     rgb_to_ansi256("1", 2, 3)  # type: ignore[arg-type]
     NAMED_COLORS["orange"] = "208"  # type: ignore[assignment]
     _color_code("red", True)  # type: ignore[call-arg]  # foreground is keyword-only
+    Style(bold=1)  # type: ignore[arg-type]
+    Style("red", "blue", True)  # type: ignore[call-arg]  # the attributes are keyword-only
+    styled("x", style="bold")  # type: ignore[call-arg]  # style is positional-only
+    strip(b"x")  # type: ignore[arg-type]
+    echo("x", file=sys.stdin.fileno())  # type: ignore[arg-type]
 
 
 if __name__ == "__main__":

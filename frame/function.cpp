@@ -13,6 +13,9 @@ namespace tintara {
 struct FunctionRuntime {
     const FunctionDef* def = nullptr;
     Held names[kMaxParams];  // the parameters' names, interned
+    Py_ssize_t npositional = 0;  // parameters that are not keyword-only
+    Py_ssize_t ndefaults = 0;    // of those, the ones with a default
+    bool all_any = false;        // every parameter takes any object unchanged
     Held name;
     Held qualname;
     Held code;   // __code__, made when first asked for
@@ -56,16 +59,19 @@ FunctionRuntime* runtime_of(const FunctionDef& def)
     PyErr_Format(PyExc_TypeError, "%s() %s '%U'", def.name, what, key);
 }
 
-// Which parameter does a keyword name?  Identity first, then equality.
-// Returns the index, -1 for none, -2 with an exception.
-inline Py_ssize_t find_keyword(const FunctionRuntime& rt, Py_ssize_t nparams, PyObject* key)
+// Which parameter does a keyword name?  Identity first, then equality;
+// positional-only parameters are not looked at.  Returns the index, -1 for
+// none, -2 with an exception.
+inline Py_ssize_t find_keyword(const Function& f, Py_ssize_t nparams, PyObject* key)
 {
-    for (Py_ssize_t j = 0; j < nparams; ++j) {
+    const FunctionRuntime& rt = *f.runtime;
+    const Py_ssize_t first = f.def->positional_only;
+    for (Py_ssize_t j = first; j < nparams; ++j) {
         if (rt.names[j].get() == key) {
             return j;
         }
     }
-    for (Py_ssize_t j = 0; j < nparams; ++j) {
+    for (Py_ssize_t j = first; j < nparams; ++j) {
         int cmp = PyUnicode_Compare(rt.names[j].get(), key);
         if (cmp == 0) {
             return j;
@@ -77,6 +83,44 @@ inline Py_ssize_t find_keyword(const FunctionRuntime& rt, Py_ssize_t nparams, Py
     return -1;
 }
 
+// Positional-only parameters named by keywords: raises the interpreter's
+// TypeError listing them and returns -1; 0 when there are none.
+[[gnu::cold]] int raise_positional_only(const Function& f, PyObject* kwnames)
+{
+    const FunctionDef& def = *f.def;
+    Ref names = Ref::steal(PyList_New(0));
+    if (!names) {
+        return -1;
+    }
+    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        for (Py_ssize_t j = 0; j < def.positional_only; ++j) {
+            const int cmp = PyUnicode_Compare(f.runtime->names[j].get(), key);
+            if (cmp == -1 && PyErr_Occurred()) {
+                return -1;
+            }
+            if (cmp == 0) {
+                if (PyList_Append(names.get(), key) < 0) {
+                    return -1;
+                }
+                break;
+            }
+        }
+    }
+    if (PyList_GET_SIZE(names.get()) == 0) {
+        return 0;
+    }
+    Ref comma = Ref::steal(PyUnicode_FromString(", "));
+    Ref joined = comma ? Ref::steal(PyUnicode_Join(comma.get(), names.get())) : Ref();
+    if (joined) {
+        PyErr_Format(PyExc_TypeError,
+                     "%.200s() got some positional-only arguments passed as keyword arguments: "
+                     "'%U'",
+                     def.name, joined.get());
+    }
+    return -1;
+}
+
 // Binds args to def's parameters.  bound[] receives borrowed values; owned[]
 // keeps the ones made here alive.  0 or -1.
 int bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
@@ -84,14 +128,8 @@ int bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, P
 {
     const FunctionDef& def = *f.def;
     const auto nparams = static_cast<Py_ssize_t>(def.params.size());
-    Py_ssize_t npositional = 0;
-    Py_ssize_t ndefaults = 0;
-    for (const Param& p : def.params) {
-        if (!p.keyword_only) {
-            ++npositional;
-            ndefaults += p.default_none ? 1 : 0;
-        }
-    }
+    const Py_ssize_t npositional = f.runtime->npositional;
+    const Py_ssize_t ndefaults = f.runtime->ndefaults;
 
     // 1. Too many positional arguments.
     if (nargs > npositional) {
@@ -110,12 +148,14 @@ int bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, P
             PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", def.name);
             return -1;
         }
-        Py_ssize_t j = find_keyword(*f.runtime, nparams, key);
+        Py_ssize_t j = find_keyword(f, nparams, key);
         if (j == -2) {
             return -1;
         }
         if (j == -1) {
-            raise_keyword_error(def, "got an unexpected keyword argument", key);
+            if (raise_positional_only(f, kwnames) == 0) {
+                raise_keyword_error(def, "got an unexpected keyword argument", key);
+            }
             return -1;
         }
         if (bound[j] != nullptr) {
@@ -131,8 +171,8 @@ int bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, P
             continue;
         }
         const Param& p = def.params[static_cast<size_t>(j)];
-        if (p.default_none) {
-            bound[j] = Py_None;
+        if (p.has_default()) {
+            bound[j] = p.default_object();
         } else if (!p.keyword_only) {
             raise_positional_count(def, ndefaults ? "at least" : "exactly", npositional - ndefaults,
                                    nargs);
@@ -191,6 +231,60 @@ int bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, P
     }
 }
 
+// The common keyword call, bound exactly as bind_arguments() would: every
+// parameter takes any object, and each keyword is one of the interned
+// parameter names itself.  False, having run no code, for anything else.
+bool bind_quickly(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                  PyObject** bound) noexcept
+{
+    const FunctionRuntime& rt = *f.runtime;
+    const auto nparams = static_cast<Py_ssize_t>(f.def->params.size());
+    if (!rt.all_any || nargs > rt.npositional) {
+        return false;
+    }
+    for (Py_ssize_t j = 0; j < nparams; ++j) {
+        bound[j] = j < nargs ? args[j] : nullptr;
+    }
+    const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+        Py_ssize_t j = f.def->positional_only;
+        while (j < nparams && rt.names[j].get() != key) {
+            ++j;
+        }
+        if (j == nparams || bound[j] != nullptr) {
+            return false;
+        }
+        bound[j] = args[nargs + k];
+    }
+    for (Py_ssize_t j = 0; j < nparams; ++j) {
+        if (bound[j] == nullptr) {
+            const Param& p = f.def->params[static_cast<size_t>(j)];
+            if (!p.has_default()) {
+                return false;
+            }
+            bound[j] = p.default_object();
+        }
+    }
+    return true;
+}
+
+// Binding into arrays of N: functions of a few parameters (most of them) do
+// not pay for the room a long parameter list needs.
+template <int N>
+Ref bind_and_run(Function& self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
+{
+    PyObject* bound[N];
+    if (bind_quickly(self, args, nargs, kwnames, bound)) {
+        return self.def->impl.call(self, bound);
+    }
+    Ref owned[N];
+    if (bind_arguments(self, args, nargs, kwnames, bound, owned) < 0) {
+        return {};
+    }
+    return self.def->impl.call(self, bound);
+}
+
 }  // namespace
 
 PyObject* bind_and_call(PyObject* callable, PyObject* const* args, size_t nargsf,
@@ -206,12 +300,10 @@ PyObject* bind_and_call(PyObject* callable, PyObject* const* args, size_t nargsf
         } else {
             raise_no_parameters(def, nargs, kwnames);
         }
+    } else if (def.params.size() <= kFewParams) {
+        result = bind_and_run<kFewParams>(self, args, nargs, kwnames);
     } else {
-        PyObject* bound[kMaxParams];
-        Ref owned[kMaxParams];
-        if (bind_arguments(self, args, nargs, kwnames, bound, owned) == 0) {
-            result = def.impl.call(self, bound);
-        }
+        result = bind_and_run<kMaxParams>(self, args, nargs, kwnames);
     }
     if (!result) {
         add_traceback(self);
@@ -270,7 +362,7 @@ Ref make_code(const ModuleState& st, const FunctionRuntime& rt)
     PyObject* kw = kwargs.get();
     const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (def.freevars.empty() ? 0 : CO_NESTED);
     if (set_item(kw, "co_argcount", Ref::steal(PyLong_FromLong(nparams - nkwonly))) < 0 ||
-        set_item(kw, "co_posonlyargcount", Ref::steal(PyLong_FromLong(0))) < 0 ||
+        set_item(kw, "co_posonlyargcount", Ref::steal(PyLong_FromLong(def.positional_only))) < 0 ||
         set_item(kw, "co_kwonlyargcount", Ref::steal(PyLong_FromLong(nkwonly))) < 0 ||
         set_item(kw, "co_nlocals",
                  Ref::steal(PyLong_FromSize_t(def.params.size() + def.locals.size()))) < 0 ||
@@ -308,6 +400,13 @@ int prepare(FunctionRuntime& rt)
     const FunctionDef& def = *rt.def;
     if (rt.qualname) {
         return 0;
+    }
+    rt.npositional = rt.ndefaults = 0;
+    rt.all_any = true;
+    for (const Param& p : def.params) {
+        rt.npositional += p.keyword_only ? 0 : 1;
+        rt.ndefaults += !p.keyword_only && p.has_default() ? 1 : 0;
+        rt.all_any = rt.all_any && p.kind == Kind::Any;
     }
     for (size_t j = 0; j < def.params.size(); ++j) {
         Held& name = rt.names[j];
@@ -580,18 +679,25 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     }
     Ref doc = def.doc != nullptr ? Ref::steal(PyUnicode_FromString(def.doc)) : Ref::borrow(Py_None);
     Ref module = Ref::steal(PyUnicode_InternFromString(st.full_name));
+    // __defaults__ and __kwdefaults__, as a def statement makes them.
     Ref defaults;
-    Py_ssize_t ndefaults = 0;
-    for (const Param& p : def.params) {
-        ndefaults += (!p.keyword_only && p.default_none) ? 1 : 0;
+    Ref kwdefaults;
+    if (rt->ndefaults != 0 && !(defaults = Ref::steal(PyTuple_New(rt->ndefaults)))) {
+        return {};
     }
-    if (ndefaults != 0) {
-        defaults = Ref::steal(PyTuple_New(ndefaults));
-        for (Py_ssize_t i = 0; defaults && i < ndefaults; ++i) {
-            PyTuple_SET_ITEM(defaults.get(), i, Ref::borrow(Py_None).release());
+    Py_ssize_t i = 0;
+    for (const Param& p : def.params) {
+        if (!p.has_default()) {
+            continue;
+        }
+        if (!p.keyword_only) {
+            PyTuple_SET_ITEM(defaults.get(), i++, Ref::borrow(p.default_object()).release());
+        } else if ((!kwdefaults && !(kwdefaults = Ref::steal(PyDict_New()))) ||
+                   PyDict_SetItemString(kwdefaults.get(), p.name, p.default_object()) < 0) {
+            return {};
         }
     }
-    if (!doc || !module || (ndefaults != 0 && !defaults)) {
+    if (!doc || !module) {
         return {};
     }
 
@@ -614,7 +720,7 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     f->module = module.release();
     f->doc = doc.release();
     f->defaults = defaults.release();
-    f->kwdefaults = nullptr;
+    f->kwdefaults = kwdefaults.release();
     f->annotations = annotations.release();
     f->dict = nullptr;
     f->weaklist = nullptr;

@@ -25,11 +25,27 @@ struct Param {
     const char* name;
     Kind kind = Kind::Any;
     bool keyword_only = false;
-    bool default_none = false;         // the only default the modules use is None
+    bool default_none = false;         // the default is None
     const char* annotation = nullptr;  // nullptr: not annotated
+    // A default other than None: returns it, borrowed (a constant that lives
+    // as long as the process).
+    PyObject* (*default_value)() = nullptr;
+
+    [[nodiscard]] constexpr bool has_default() const noexcept
+    {
+        return default_none || default_value != nullptr;
+    }
+    [[nodiscard]] PyObject* default_object() const noexcept
+    {
+        return default_value != nullptr ? default_value() : Py_None;
+    }
 };
 
-inline constexpr int kMaxParams = 4;
+// Most functions take a few parameters and bind them into arrays of
+// kFewParams; a constructor of many keyword-only options takes up to
+// kMaxParams.
+inline constexpr int kFewParams = 4;
+inline constexpr int kMaxParams = 13;
 
 struct Function;
 
@@ -74,6 +90,7 @@ struct FunctionDef {
     const char* const name;
     const char* const qualname = nullptr;  // nullptr: same as name
     const std::span<const Param> params = {};
+    const int positional_only = 0;  // how many leading params are positional-only
     const char* const returns;  // return annotation, nullptr: none
     const char* const doc;      // nullptr: __doc__ is None
     const Binding impl;

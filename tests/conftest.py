@@ -1,6 +1,6 @@
 """Shared fixtures.
 
-Tests that take the ``colors``, ``detect`` or ``styles`` fixture run against
+Tests that take the ``colors``, ``detect``, ``styles`` or ``paint`` fixture run against
 every implementation: the extension modules and, where it exists, the
 pure-Python twin in ``pure/twin`` (each is the other's oracle).  Tests of
 behaviour only the extension has (argument-binding messages, traceback
@@ -27,9 +27,17 @@ os.environ["PYTHONSAFEPATH"] = "1"
 
 IMPLEMENTATIONS = ["ext", "twin"]
 
+# What detect_color_level reads from the environment.
+DETECTION_VARIABLES = (
+    "NO_COLOR", "FORCE_COLOR", "TERM_PROGRAM", "VSCODE_PID", "VSCODE_IPC_HOOK",
+    "PYCHARM_HOSTED", "WT_SESSION", "ConEmuANSI", "ANSICON", "COLORTERM", "TERM",
+)
+
 
 def load(kind, name):
     if kind == "ext":
+        if importlib.util.find_spec(f"tintara.{name}") is None:
+            pytest.skip(f"tintara.{name} is not built")
         return importlib.import_module(f"tintara.{name}")
     if importlib.util.find_spec("twin") is None:
         pytest.skip("no pure-Python twin")
@@ -54,3 +62,25 @@ def detect(impl):
 @pytest.fixture
 def styles(impl):
     return load(impl, "styles")
+
+
+@pytest.fixture
+def paint(impl):
+    """tintara.paint or twin.paint; each reads the tables of its own family
+    (``paint._colors``, ``paint._styles``, ``paint._detect``)."""
+    return load(impl, "paint")
+
+
+@pytest.fixture
+def env(monkeypatch):
+    """A clean environment on Linux; call it to pick a platform and set variables."""
+    for name in DETECTION_VARIABLES:
+        monkeypatch.delenv(name, raising=False)
+    monkeypatch.setattr(sys, "platform", "linux")
+
+    def setup(platform="linux", **variables):
+        monkeypatch.setattr(sys, "platform", platform)
+        for name, value in variables.items():
+            monkeypatch.setenv(name, value)
+
+    return setup

@@ -30,6 +30,13 @@ class BadBool:
         raise Boom("truth")
 
 
+class StrRaises:
+    """str() of it raises."""
+
+    def __str__(self):
+        raise Boom("str")
+
+
 class Stream:
     """A stream whose isatty answers `answer` and counts its calls."""
 

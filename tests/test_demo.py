@@ -340,6 +340,28 @@ def test_gradient_truecolour_and_brought_down(outside):
         assert lower == FG_BG_256[rgb_to_ansi256(r, g, b)]
 
 
+@pytest.mark.parametrize("level", ["basic", "extended", "truecolor"])
+def test_one_style_at_each_level(outside, level):
+    """'underline #ffb020 on #202060' as each level up to the chosen one writes it."""
+    shown = {
+        "none": ("default", "default", False),
+        "basic": ("brown", "blue", True),  # 33 and 44
+        "extended": (FG_BG_256[214], FG_BG_256[17], True),
+        "truecolor": ("ffb020", "202060", True),
+    }
+    shown = dict(list(shown.items())[: list(shown).index(level) + 1])
+    screen = emulate(piped(outside, "--level", level))
+    (y,) = section(screen, "One style at each level")
+    text = screen.text[y]
+    assert text.split() == [word for name in shown for word in (f"{name}:", "Sample")]
+    for name, expected in shown.items():
+        x = text.index(f"{name}: ") + len(name) + 2
+        assert screen.buffer[y][x - 1]._asdict() | {"data": " "} == PLAIN | {"data": " "}
+        for i in range(x, x + len("Sample")):
+            cell = screen.buffer[y][i]
+            assert (cell.fg, cell.bg, cell.underscore) == expected, name
+
+
 def test_truecolor_keeps_the_palette_grid(outside):
     screen = emulate(piped(outside, "--level", "truecolor"))
     grid = section(screen, "256-colour palette:")

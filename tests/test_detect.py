@@ -15,26 +15,6 @@ from hostile import BadBool, Boom, Stream
 
 import tintara.detect
 
-VARIABLES = (
-    "NO_COLOR", "FORCE_COLOR", "TERM_PROGRAM", "VSCODE_PID", "VSCODE_IPC_HOOK",
-    "PYCHARM_HOSTED", "WT_SESSION", "ConEmuANSI", "ANSICON", "COLORTERM", "TERM",
-)
-
-
-@pytest.fixture
-def env(monkeypatch):
-    """A clean environment on Linux; call it to pick a platform and set variables."""
-    for name in VARIABLES:
-        monkeypatch.delenv(name, raising=False)
-    monkeypatch.setattr(sys, "platform", "linux")
-
-    def setup(platform="linux", **variables):
-        monkeypatch.setattr(sys, "platform", platform)
-        for name, value in variables.items():
-            monkeypatch.setenv(name, value)
-
-    return setup
-
 
 class Untouchable:
     """A stream that must not be looked at."""

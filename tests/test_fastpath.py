@@ -25,8 +25,8 @@ ESC = "\x1b["
 PRELUDE = """
 import enum, json, os, sys
 from hostile import Collider, Stream, dict_watcher, lookups, plant
-import tintara.colors, tintara.detect, tintara.styles
-import twin.colors, twin.detect, twin.styles
+import tintara.colors, tintara.detect, tintara.paint, tintara.styles
+import twin.colors, twin.detect, twin.paint, twin.styles
 
 for name in ("NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM_PROGRAM"):
     os.environ.pop(name, None)
@@ -73,6 +73,16 @@ WINDOW = {
     "styles ESC": ("styles", "vars(m)", "m.ESC = '>>'", "m.style_off('bold')", ">>22m"),
     "os.environ replaced": ("detect", "vars(os)", "os.environ = {'FORCE_COLOR': '3'}",
                             "m.detect_color_level(stream)", "TRUECOLOR"),
+    # tintara.paint keeps parsed style strings: none is kept from inside a window.
+    "paint, NAMED_COLORS entry": ("paint", "m._colors.NAMED_COLORS", "m._colors.NAMED_COLORS['red'] = 99",
+                                  "m.paint('x', 'red', level=3)", ESC + "99mx" + ESC + "39m"),
+    "paint, COLOR_ALIASES entry": ("paint", "m._colors.COLOR_ALIASES",
+                                   "m._colors.COLOR_ALIASES['grey'] = 'red'",
+                                   "m.paint('x', 'on grey', level=1)", ESC + "41mx" + ESC + "49m"),
+    "paint, STYLES entry": ("paint", "m._styles.STYLES", "m._styles.STYLES['bold'] = (5, 25)",
+                            "m.paint('x', 'bold', level=3)", ESC + "5mx" + ESC + "25m"),
+    "paint, NAMED_COLORS rebound": ("paint", "vars(m._colors)", "m._colors.NAMED_COLORS = {'red': 35}",
+                                    "m.paint('x', 'red', level=3)", ESC + "35mx" + ESC + "39m"),
 }
 
 
@@ -341,7 +351,7 @@ USES = """
 import enum, importlib, json, os
 from hostile import Stream, all_dict_watchers_taken, free_dict_watchers
 
-NAMES = ("colors", "detect", "styles")
+NAMES = ("colors", "detect", "styles", "paint")
 for name in ("NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM_PROGRAM"):
     os.environ.pop(name, None)
 os.environ["TERM"] = "xterm-256color"
@@ -355,6 +365,9 @@ CALLS = [
     ("styles", lambda m: m.style_on("bold")), ("styles", lambda m: m.style_off("strike")),
     ("detect", lambda m: m.detect_color_level(stream)),
     ("detect", lambda m: m.supports_color(stream)),
+    ("paint", lambda m: m.paint("x", "bold red", level=3)), ("paint", lambda m: m.paint("x", "grey on orange")),
+    ("paint", lambda m: m.paint("x", "not bold #ff8800", stream=stream)),
+    ("paint", lambda m: m.Style("red", bold=True).codes(1)), ("paint", lambda m: m.Style(fg=196).bind(stream).prefix),
 ]
 CHANGES = [
     ("colors", lambda m: m.NAMED_COLORS.__setitem__("red", 99)),

@@ -21,10 +21,11 @@ import typing
 import pytest
 
 from checks import raises
-from hostile import Boom
+from hostile import Boom, StrRaises
 
 import tintara.colors as colors
 import tintara.detect as detect
+import tintara.paint as paint
 import tintara.styles as styles
 
 MODULES = {"colors": colors, "detect": detect, "styles": styles}
@@ -593,3 +594,76 @@ def test_traceback_entries_with_rebound_names(monkeypatch):
 
     monkeypatch.undo()
     assert names_of(lambda: colors.fg_code(Lower("RED"))) == [fg, cc, ("lower", here)]
+
+
+# ---------------------------------------------------------------------------
+# Positional-only parameters, defaults other than None, and types whose
+# constructor and methods are functions of the frame (what tintara.paint uses)
+
+
+RED_PEN = paint.Style("red").bind(level=1)
+
+PAINT_BINDING_ERRORS = [
+    (paint.paint, (), {"text": "x"}, "paint",
+     "paint() got some positional-only arguments passed as keyword arguments: 'text'"),
+    (paint.paint, (), {"level": 1, "text": "x", "style": None}, "paint",
+     "paint() got some positional-only arguments passed as keyword arguments: 'text, style'"),
+    (paint.echo, ("x",), {"style": None}, "echo",
+     "echo() got some positional-only arguments passed as keyword arguments: 'style'"),
+    (paint.echo, ("x",), {"nope": None}, "echo", "echo() got an unexpected keyword argument 'nope'"),
+    (paint.paint, ("x", None, None), {}, "paint", "paint() takes at most 2 positional arguments (3 given)"),
+    (paint.downgrade, ("red",), {"background": 1}, "downgrade",
+     "downgrade() takes exactly 2 positional arguments (1 given)"),
+    # the class object binds its arguments as __new__(cls, ...)
+    (paint.Style, (1, 2, 3), {}, "Style.__new__", "__new__() takes at most 3 positional arguments (4 given)"),
+    (paint.Style, ("red",), {"fg": "red"}, "Style.__new__",
+     "__new__() got multiple values for keyword argument 'fg'"),
+    (paint.Style, (), {"strike": True}, "Style.__new__", "__new__() got an unexpected keyword argument 'strike'"),
+    (RED_PEN, (), {}, "Pen.__call__", "__call__() takes exactly 2 positional arguments (1 given)"),
+    (RED_PEN, ("x",), {"text": "x"}, "Pen.__call__", "__call__() got multiple values for keyword argument 'text'"),
+]
+
+
+@pytest.mark.parametrize("fn, args, kwargs, name, message", PAINT_BINDING_ERRORS)
+def test_positional_only_and_constructor_binding(fn, args, kwargs, name, message):
+    error = raises(TypeError, message, fn, *args, **kwargs)
+    assert entries(error) == [entry(f"tintara.paint.{name}")]
+
+
+def test_defaults_as_a_def_statement_makes_them():
+    assert paint.paint.__defaults__ == (None,)
+    assert paint.paint.__kwdefaults__ == {"level": None, "stream": None}
+    assert paint.echo.__kwdefaults__ == {"file": None, "end": "\n", "flush": False}
+    assert (paint.downgrade.__defaults__, paint.downgrade.__kwdefaults__) == (None, {"background": False})
+    assert colors._color_code.__kwdefaults__ is None  # keyword-only, but no default
+    assert [f.__code__.co_posonlyargcount for f in (paint.paint, paint.echo, paint.strip)] == [2, 2, 0]
+    # The defaults are what binding fills in.
+    assert paint.downgrade("red", 1) == "\x1b[31m"
+    assert paint.paint("x", level=None, stream=None) == paint.paint(*["x"], **{"stream": None}) == "x"
+
+
+def test_types_with_methods_of_the_frame():
+    S = paint.Style
+    function = type(paint.paint)
+    for name in ("codes", "render", "bind"):
+        assert type(vars(S)[name]) is function and vars(S)[name].__qualname__ == f"Style.{name}"
+    assert type(vars(S)["parse"]) is classmethod and type(vars(S)["__new__"]) is staticmethod
+    assert S.parse.__self__ is S and S.__new__ is vars(S)["__new__"].__func__
+    red = S("red")
+    assert red.codes.__self__ is red and red.codes(1) == S.codes(red, 1)
+    # Every way of calling the class goes through __new__.
+    assert S("red", bold=True) == type.__call__(S, "red", bold=True) == S.__new__(S, "red", bold=True)
+    assert S("red", bold=True) == S(*["red"], **{"bold": True}) == S(**{"fg": "red", "bold": True})
+    raises(TypeError, "descriptor 'codes' for 'Style' objects doesn't apply to a 'int' object", S.codes, 5, 1)
+    with pytest.raises(TypeError, match="is not an acceptable base type"):
+        type("Sub", (S,), {})
+    pen_type = type(RED_PEN)
+    assert pen_type.__call__(RED_PEN, "x") == RED_PEN("x") == RED_PEN(text="x")
+    with pytest.raises(TypeError, match="^cannot create 'tintara.paint.Pen' instances$"):
+        pen_type()
+    # Errors leaving a method, the class or a pen name them.
+    for call, name in [(lambda: S("nope"), "Style.__new__"), (lambda: S.parse("bold xx"), "Style.parse"),
+                       (lambda: red.codes(7), "Style.codes"), (lambda: RED_PEN(StrRaises()), "Pen.__call__")]:
+        with pytest.raises(Exception) as info:
+            call()
+        assert [e for e in entries(info.value) if e[1].startswith("tintara/")] == [entry(f"tintara.paint.{name}")]

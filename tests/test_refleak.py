@@ -26,7 +26,7 @@ import types
 
 import pytest
 
-from hostile import BadBool, Boom
+from hostile import BadBool, Boom, StrRaises
 
 import tintara.colors as colors
 import tintara.detect as detect
@@ -992,6 +992,96 @@ def vt_cases():
 
 
 # ---------------------------------------------------------------------------
+# tintara.paint
+
+
+class StrGivesSub:
+    def __str__(self):
+        return Sub("text")
+
+
+class WriteRaises:
+    def write(self, text):
+        raise Boom
+
+
+class Sink:
+    def write(self, text):
+        pass
+
+    def flush(self):
+        pass
+
+
+def paint_cases():
+    p = pytest.importorskip("tintara.paint")
+    S = p.Style
+    red = S(fg="red", bold=True, dim=False)
+    pen = red.bind(level=3)
+    everything = dict(bold=True, dim=False, italic=True, underline=None, blink=False, blink_fast=True,
+                      reverse=True, hidden=False, strikethrough=True, overline=True)
+    nested = "a\x1b[0mb\x1b[22mc\x1b[38;5;39md\x1b]8;;u\x1b\\e"
+    return [
+        ("Style()", S, call_of(S)),
+        ("Style(everything)", S, call_of(S, (1, 2, 3), "#F80", **everything)),
+        ("Style(index, alias)", S, call_of(S, Level.SEVEN, "Grey")),
+        ("unknown name", ValueError, call_of(S, "nope")),
+        ("bad hex", ValueError, call_of(S, "#12")),
+        ("index out of range", ValueError, call_of(S, 256)),
+        ("float colour", TypeError, call_of(S, 1.5)),
+        ("tuple float item", TypeError, call_of(S, (1, 2, 3.0))),
+        ("tuple too short", ValueError, call_of(S, bg=(1, 2))),
+        ("attribute not bool", TypeError, call_of(S, bold=1)),
+        ("lower overridden", S, call_of(S, LowerRaises("red"))),
+        ("style missing", ValueError, with_attrs(styles, {"STYLES": {}}, S, bold=True)),
+        ("style entry bad", TypeError, with_attrs(styles.STYLES, {"bold": (1,)}, S, bold=True)),
+        ("colour code bad", TypeError, with_attrs(colors.NAMED_COLORS, {"red": "31"}, S, "red")),
+        ("NAMED_COLORS deleted", AttributeError, with_attrs(colors, {"NAMED_COLORS": MISSING}, S, "red")),
+        ("parse", S, call_of(S.parse, "bold not italic strike red on #123456")),
+        ("parse color() rgb()", S, call_of(S.parse, "color(7) on rgb(1,2,3)")),
+        ("parse unknown", ValueError, call_of(S.parse, "bold xx")),
+        ("parse conflict", ValueError, call_of(S.parse, "bold not bold")),
+        ("parse dangling on", ValueError, call_of(S.parse, "red on")),
+        ("parse twice", ValueError, call_of(S.parse, "red red")),
+        ("parse not str", TypeError, call_of(S.parse, 5)),
+        ("str", str, call_of(str, S((1, 2, 3), 200, **everything))),
+        ("repr", str, call_of(repr, S((1, 2, 3), 200, **everything))),
+        ("hash", int, call_of(hash, red)),
+        ("eq", True, lambda: red == S(fg="red", bold=True, dim=False)),
+        ("add", S, lambda: red + S(bg=3, bold=None)),
+        ("add other", TypeError, lambda: red + 1),
+        ("setattr", AttributeError, call_of(setattr, red, "fg", None)),
+        *[(f"codes({n})", tuple, call_of(S((1, 2, 3), 200, **everything).codes, n)) for n in range(4)],
+        ("codes bad level", ValueError, call_of(red.codes, 7)),
+        ("codes level type", TypeError, call_of(red.codes, 1.0)),
+        ("render nested", str, call_of(red.render, nested, level=3)),
+        ("render detects", str, call_of(red.render, "x", stream=Sink())),
+        ("render str raises", Boom, call_of(red.render, StrRaises(), level=3)),
+        ("render str subclass", str, call_of(red.render, StrGivesSub(), level=1)),
+        ("bind", type(pen), call_of(red.bind, Sink())),
+        ("pen", str, call_of(pen, nested)),
+        ("pen str raises", Boom, call_of(pen, StrRaises())),
+        ("paint string", str, call_of(p.paint, "x", "bold red on blue", level=2)),
+        ("paint no style", str, call_of(p.paint, 5)),
+        ("paint bad style", TypeError, call_of(p.paint, "x", 5)),
+        ("paint bad string", ValueError, call_of(p.paint, "x", "bold xx", level=3)),
+        ("echo", None, call_of(p.echo, "x", "red", file=Sink(), flush=True)),
+        ("echo write raises", Boom, call_of(p.echo, "x", red, file=WriteRaises())),
+        ("strip", str, call_of(p.strip, "a\x1b[1mb\x1b]8;;u\x07c\x1bPd\x1b\\e\x1b(Bf\x1b[")),
+        ("strip plain", str, call_of(p.strip, Sub("plain"))),
+        ("strip bytes", TypeError, call_of(p.strip, b"x")),
+        *[(f"downgrade({n})", str, call_of(p.downgrade, (1, 2, 3), n, background=True)) for n in range(4)],
+        ("downgrade index", str, call_of(p.downgrade, 200, 1)),
+        ("downgrade unknown", ValueError, call_of(p.downgrade, "nope", 1)),
+        ("downgrade background raises", Boom, call_of(p.downgrade, "red", 1, background=BadBool())),
+        ("nearest_256", int, call_of(p.nearest_256, 1, 2, 3)),
+        ("nearest_16", int, call_of(p.nearest_16, 1, 2, 3)),
+        ("nearest float", TypeError, call_of(p.nearest_16, 1.0, 2, 3)),
+        ("nearest range", ValueError, call_of(p.nearest_256, 1, 2, 300)),
+    ]
+
+
+# ---------------------------------------------------------------------------
 
 GROUPS = {
     "colors.parse_hex": parse_hex_cases,
@@ -1006,6 +1096,7 @@ GROUPS = {
     "detect.supports_color": supports_color_cases,
     "detect._has_windows_console": console_cases,
     "detect.enable_windows_vt": vt_cases,
+    "paint": paint_cases,
 }
 
 

@@ -7,7 +7,8 @@ output, and the first line says which variable or test decided it.  The
 output holds only what that level allows: plain text at ``none``; the 16
 named colours and the styles at ``basic``; the 256-colour palette and a
 gradient brought down to it at ``extended``; the gradient in 24-bit colour at
-``truecolor``.
+``truecolor``.  One style made with ``tintara.paint`` is shown side by side as
+each level up to the chosen one writes it.
 """
 
 import argparse
@@ -18,11 +19,15 @@ import sys
 from tintara import __version__
 from tintara.colors import COLOR_ALIASES, NAMED_COLORS, bg_code, fg_code, rgb_to_ansi256
 from tintara.detect import ColorLevel, detect_color_level, enable_windows_vt
+from tintara.paint import Style
 from tintara.styles import RESET_ALL, STYLES, style_off, style_on
 
 LEVELS = {level.name.lower(): level for level in ColorLevel}
 SAMPLE = "Sample"
 GRADIENT_WIDTH = 72
+# A style whose colours each level writes differently (and, at basic, as
+# normal colours: terminals may show the bright ones bold).
+PAINTED = "underline #ffb020 on #202060"
 # Backgrounds dark enough for a white label; the others get a black one.
 DARK = {"black", "red", "blue", "magenta", "bright_black"}
 
@@ -97,6 +102,13 @@ def gradient(level):
     yield "  " + "".join(cells) + RESET_ALL
 
 
+def one_style(level):
+    """One style as each level up to this one writes it, side by side."""
+    style = Style.parse(PAINTED)
+    yield f"One style at each level (tintara.paint, {PAINTED!r}):"
+    yield "  " + "  ".join(f"{n.name.lower()}: {style.bind(level=n)(SAMPLE)}" for n in ColorLevel if n <= level)
+
+
 def plain_listing():
     yield "No colour or style sequences are written at this level; pass --level to preview one."
     yield "Named colours: " + ", ".join(NAMED_COLORS)
@@ -110,6 +122,7 @@ def render(level):
         return
     yield from named_colours()
     yield from styles()
+    yield from one_style(level)
     if level >= ColorLevel.EXTENDED:
         yield from palette()
         yield from gradient(level)

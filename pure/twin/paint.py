@@ -1,0 +1,789 @@
+"""带样式文本：按终端能力输出颜色与样式。
+"""
+
+from __future__ import annotations
+
+# The future import binds a module attribute the extension does not have.
+del annotations
+
+import sys
+
+import twin.colors as _colors
+import twin.styles as _styles
+import twin.detect as _detect
+
+ATTRIBUTES = (
+    "bold",
+    "dim",
+    "italic",
+    "underline",
+    "blink",
+    "blink_fast",
+    "reverse",
+    "hidden",
+    "strikethrough",
+    "overline",
+)
+
+
+# The extension's namespace holds only the names of this module body; its
+# helpers are static functions.  Here they are locals of _module(), which
+# hands out the public objects and is deleted.
+def _module():
+    import math
+    import re
+
+    ESC = "\x1b"
+    CSI = "\x1b["
+
+    # ------------------------------------------------------------------
+    # The xterm palette and Oklab.
+
+    def palette_rgb(n):
+        """The RGB of xterm's default palette entry n (0-255)."""
+        if n < 16:
+            return BASIC_RGB[n]
+        if n < 232:
+            n -= 16
+            return (CUBE[n // 36], CUBE[n // 6 % 6], CUBE[n % 6])
+        v = 8 + 10 * (n - 232)
+        return (v, v, v)
+
+    BASIC_RGB = tuple(
+        (int(h[0:2], 16), int(h[2:4], 16), int(h[4:6], 16))
+        for h in (
+            "000000 cd0000 00cd00 cdcd00 0000ee cd00cd 00cdcd e5e5e5 "
+            "7f7f7f ff0000 00ff00 ffff00 5c5cff ff00ff 00ffff ffffff"
+        ).split()
+    )
+    CUBE = (0, 95, 135, 175, 215, 255)
+
+    def linear(v):
+        """The sRGB transfer function, inverted: component 0-255 to linear light."""
+        c = v / 255.0
+        if c <= 0.04045:
+            return c / 12.92
+        return ((c + 0.055) / 1.055) ** 2.4
+
+    # Ottosson's matrices, evaluated left to right exactly as written (the
+    # extension does the same double operations in the same order, so both
+    # find the same nearest entry even where two entries nearly tie).
+    def oklab(r, g, b):
+        """(L, a, b) of an sRGB colour."""
+        r = linear(r)
+        g = linear(g)
+        b = linear(b)
+        l = 0.4122214708 * r + 0.5363325363 * g + 0.0514459929 * b
+        m = 0.2119034982 * r + 0.6806995451 * g + 0.1073969566 * b
+        s = 0.0883024619 * r + 0.2817188376 * g + 0.6299787005 * b
+        l = math.cbrt(l)
+        m = math.cbrt(m)
+        s = math.cbrt(s)
+        return (
+            0.2104542553 * l + 0.7936177850 * m - 0.0040720468 * s,
+            1.9779984951 * l - 2.4285922050 * m + 0.4505937099 * s,
+            0.0259040371 * l + 0.7827717662 * m - 0.8086757660 * s,
+        )
+
+    PALETTE_LAB = tuple(oklab(*palette_rgb(n)) for n in range(256))
+    # The hue of each normal colour slot 1-6 (red .. cyan).
+    SLOT_HUE = tuple(math.atan2(PALETTE_LAB[n][2], PALETTE_LAB[n][1]) for n in range(7))
+    GREYS = (0, 8, 7, 15)
+    CHROMA_GREY = 0.04
+
+    def distance(lab, n):
+        """The squared Euclidean distance from lab to palette entry n."""
+        e = PALETTE_LAB[n]
+        dl = lab[0] - e[0]
+        da = lab[1] - e[1]
+        db = lab[2] - e[2]
+        return dl * dl + da * da + db * db
+
+    def nearest_of(lab, candidates):
+        """The nearest candidate; ties go to the first, so list them ascending."""
+        best = candidates[0]
+        best_d = distance(lab, best)
+        for n in candidates[1:]:
+            d = distance(lab, n)
+            if d < best_d:
+                best, best_d = n, d
+        return best
+
+    ENTRIES_256 = tuple(range(16, 256))
+
+    def index_256(r, g, b):
+        return nearest_of(oklab(r, g, b), ENTRIES_256)
+
+    def index_16(r, g, b):
+        lab = oklab(r, g, b)
+        if math.sqrt(lab[1] * lab[1] + lab[2] * lab[2]) < CHROMA_GREY:
+            return nearest_of(lab, GREYS)
+        hue = math.atan2(lab[2], lab[1])
+        slot = 1
+        best = None
+        for n in range(1, 7):
+            d = abs(hue - SLOT_HUE[n])
+            if d > math.pi:
+                d = 2.0 * math.pi - d
+            if best is None or d < best:
+                slot, best = n, d
+        return nearest_of(lab, (slot, slot + 8))
+
+    # ------------------------------------------------------------------
+    # Colours: checked and resolved once, when a style is built.
+    #
+    # A resolved colour is (kind, payload): (NAME, code), (INDEX, n) or
+    # (RGB, (r, g, b)).
+
+    NAME, INDEX, RGB = 0, 1, 2
+    HEX6 = re.compile("#[0-9a-fA-F]{6}")
+    HEX3 = re.compile("#[0-9a-fA-F]{3}")
+
+    def hex_rgb(text):
+        """(r, g, b) of #rrggbb / #rgb, or None."""
+        if HEX6.fullmatch(text):
+            return (int(text[1:3], 16), int(text[3:5], 16), int(text[5:7], 16))
+        if HEX3.fullmatch(text):
+            return (int(text[1] * 2, 16), int(text[2] * 2, 16), int(text[3] * 2, 16))
+        return None
+
+    def named(value):
+        """(canonical name, (NAME, code)) from the current tables."""
+        name = str.replace(str.replace(str.lower(value), "-", "_"), " ", "_")
+        name = _colors.COLOR_ALIASES.get(name, name)
+        if not isinstance(name, str) or name not in _colors.NAMED_COLORS:
+            raise ValueError(f"未知颜色名称: {value!r}")
+        code = _colors.NAMED_COLORS[name]
+        if not isinstance(code, int) or isinstance(code, bool):
+            raise TypeError(f"颜色码须为 int，收到: {code!r}")
+        return str.__str__(name), (NAME, int.__int__(code))
+
+    def check_color(value):
+        """(canonical field, resolved colour) of a colour specification."""
+        if isinstance(value, str):
+            if str.startswith(value, "#"):
+                rgb = hex_rgb(value)
+                if rgb is None:
+                    raise ValueError(f"无法解析十六进制颜色: {value!r}，期望格式 #RGB 或 #RRGGBB")
+                return "#%02x%02x%02x" % rgb, (RGB, rgb)
+            return named(value)
+        if isinstance(value, bool) or not isinstance(value, (int, tuple)):
+            raise TypeError(f"不支持的颜色类型: {type(value).__name__}")
+        if isinstance(value, int):
+            if not 0 <= value <= 255:
+                raise ValueError(f"256 色索引须在 0-255 范围内，收到: {value!r}")
+            n = int.__int__(value)
+            return n, (INDEX, n)
+        if len(value) != 3:
+            raise ValueError(f"RGB 元组须有 3 个分量，收到: {value!r}")
+        # Component by component: the type, then the range.
+        for item in value:
+            if not isinstance(item, int) or isinstance(item, bool):
+                raise TypeError(f"RGB 分量须为 int，收到: {value!r}")
+            if not 0 <= item <= 255:
+                raise ValueError(f"RGB 分量须在 0-255 范围内，收到: {value!r}")
+        rgb = tuple(int.__int__(item) for item in value)
+        return rgb, (RGB, rgb)
+
+    def color_text(field):
+        """A canonical colour field as the style string writes it."""
+        if isinstance(field, int):
+            return f"color({field})"
+        if isinstance(field, tuple):
+            return "rgb(%d,%d,%d)" % field
+        return field
+
+    def basic_code(n, background):
+        """The 16-colour code of palette index n (0-15)."""
+        if n < 8:
+            return (40 if background else 30) + n
+        return (100 if background else 90) + n - 8
+
+    def segment(resolved, level, background):
+        """The SGR parameters of a resolved colour at level 1-3."""
+        kind, payload = resolved
+        if kind == NAME:
+            code = payload
+            if background and (code < 40 or 90 <= code <= 97):
+                code += 10
+            return str(code)
+        layer = "48" if background else "38"
+        if kind == INDEX:
+            if level >= 2:
+                return f"{layer};5;{payload}"
+            if payload < 16:
+                return str(basic_code(payload, background))
+            return str(basic_code(index_16(*palette_rgb(payload)), background))
+        if level == 3:
+            return "%s;2;%d;%d;%d" % (layer, *payload)
+        if level == 2:
+            return f"{layer};5;{index_256(*payload)}"
+        return str(basic_code(index_16(*payload), background))
+
+    # ------------------------------------------------------------------
+    # Levels.
+
+    def check_level(level):
+        """The int 0-3 of an explicit level."""
+        if isinstance(level, bool) or not isinstance(level, int):
+            raise TypeError(f"颜色级别须为 ColorLevel 或 0-3 的 int，收到: {level!r}")
+        if not 0 <= level <= 3:
+            raise ValueError(f"颜色级别须在 0-3 范围内，收到: {level!r}")
+        return int.__int__(level)
+
+    def resolve_level(level, stream):
+        """An explicit level wins; otherwise the stream's, detected now."""
+        if level is None:
+            level = _detect.detect_color_level(stream)
+        return check_level(level)
+
+    def text_of(text):
+        """str(text) as an exact str."""
+        s = str(text)
+        return s if type(s) is str else str.__str__(s)
+
+    # ------------------------------------------------------------------
+    # Escape sequences in text.
+
+    def sequence_end(s, i):
+        """The end of the escape sequence that starts at s[i] (an ESC).
+
+        A sequence left unterminated at the end of the text runs to the end.
+        A CSI broken by a byte it cannot hold ends before that byte, and so
+        does any other sequence; a control string (OSC, DCS, SOS, PM, APC)
+        ends at BEL (OSC only) or ST, or before any other ESC.
+        """
+        n = len(s)
+        j = i + 1
+        if j == n:
+            return n
+        c = s[j]
+        if c == "[":
+            j += 1
+            while j < n and "\x30" <= s[j] <= "\x3f":
+                j += 1
+            while j < n and "\x20" <= s[j] <= "\x2f":
+                j += 1
+            if j < n and "\x40" <= s[j] <= "\x7e":
+                return j + 1
+            return j
+        if c == "]" or c == "P" or c == "X" or c == "^" or c == "_":
+            bel = c == "]"
+            j += 1
+            while j < n:
+                ch = s[j]
+                if ch == "\x07" and bel:
+                    return j + 1
+                if ch == ESC:
+                    return j + 2 if j + 1 < n and s[j + 1] == "\\" else j
+                j += 1
+            return n
+        while j < n and "\x20" <= s[j] <= "\x2f":
+            j += 1
+        if j < n and "\x30" <= s[j] <= "\x7e":
+            return j + 1
+        return j
+
+    def is_digits(p):
+        return p.isascii() and p.isdigit()
+
+    def reopens(params, offs):
+        """Whether an embedded SGR with these parameters undoes the style:
+        a full reset, or an off code of something the style sets."""
+        parts = params.split(";")
+        if all(p.strip("0") == "" for p in parts):
+            return True
+        i = 0
+        while i < len(parts):
+            p = parts[i]
+            i += 1
+            if not is_digits(p):
+                continue
+            v = int(p)
+            if v in offs:
+                return True
+            if v == 38 or v == 48 or v == 58:
+                # 38;5;n and 38;2;r;g;b: the arguments are no codes.
+                if i < len(parts) and is_digits(parts[i]):
+                    kind = int(parts[i])
+                    if kind == 5:
+                        i += 2
+                    elif kind == 2:
+                        i += 4
+        return False
+
+    def nest(s, prefix, offs):
+        """s with prefix written again after every SGR that undoes it.
+
+        An SGR is a CSI ending in "m" whose parameter bytes are digits, ":"
+        and ";" only: no private marker ("<", "=", ">", "?") and no
+        intermediate byte.
+        """
+        out = []
+        start = 0
+        i = s.find(ESC)
+        while i >= 0:
+            end = sequence_end(s, i)
+            if (
+                end - i >= 3
+                and s[i + 1] == "["
+                and s[end - 1] == "m"
+                and all(ch in "0123456789:;" for ch in s[i + 2 : end - 1])
+                and reopens(s[i + 2 : end - 1], offs)
+            ):
+                out.append(s[start:end])
+                out.append(prefix)
+                start = end
+            i = s.find(ESC, max(end, i + 1))
+        if not out:
+            return s
+        out.append(s[start:])
+        return "".join(out)
+
+    def styled(s, prefix, suffix, offs):
+        if not s or not prefix:
+            return s
+        if ESC in s:
+            s = nest(s, prefix, offs)
+        return prefix + s + suffix
+
+    # ------------------------------------------------------------------
+    # Style strings.
+
+    ATTRIBUTE_SET = frozenset(ATTRIBUTES)
+    SYNONYMS = {"strike": "strikethrough", "conceal": "hidden"}
+    COLOR_N = re.compile("color\\(([0-9]+)\\)")
+    RGB_N = re.compile("rgb\\(([0-9]+),([0-9]+),([0-9]+)\\)")
+
+    def color_token(token):
+        """The colour of a style-string token, or ValueError naming it."""
+        m = COLOR_N.fullmatch(token)
+        if m:
+            value = int(m.group(1))
+            if value <= 255:
+                return value
+        else:
+            m = RGB_N.fullmatch(token)
+            if m:
+                value = tuple(map(int, m.groups()))
+                if max(value) <= 255:
+                    return value
+            elif str.startswith(token, "#"):
+                if hex_rgb(token) is not None:
+                    return token
+            else:
+                try:
+                    return named(token)[0]
+                except ValueError:
+                    pass
+        raise ValueError(f"无法解析的样式标记: {token!r}")
+
+    def parse(text):
+        """The constructor arguments of a style string."""
+        fields = {}
+        tokens = str.split(text)
+        i = 0
+        while i < len(tokens):
+            token = tokens[i]
+            i += 1
+            if token == "on":
+                if i == len(tokens):
+                    raise ValueError(f"'on' 之后缺少背景色: {token!r}")
+                token = tokens[i]
+                i += 1
+                value = color_token(token)
+                if "bg" in fields:
+                    raise ValueError(f"背景色重复: {token!r}")
+                fields["bg"] = value
+                continue
+            value = True
+            if token == "not":
+                if i == len(tokens):
+                    raise ValueError(f"无法解析的样式标记: {token!r}")
+                token = tokens[i]
+                i += 1
+                value = False
+                if token not in ATTRIBUTE_SET and token not in SYNONYMS:
+                    raise ValueError(f"无法解析的样式标记: {token!r}")
+            if token in ATTRIBUTE_SET or token in SYNONYMS:
+                name = SYNONYMS.get(token, token)
+                if fields.get(name, value) is not value:
+                    raise ValueError(f"样式属性冲突: {token!r}")
+                fields[name] = value
+                continue
+            value = color_token(token)
+            if "fg" in fields:
+                raise ValueError(f"前景色重复: {token!r}")
+            fields["fg"] = value
+        return fields
+
+    # ------------------------------------------------------------------
+    # Style and Pen.
+
+    ATTRIBUTE_INDEX = {name: i for i, name in enumerate(ATTRIBUTES)}
+
+    def attribute_codes(attrs):
+        """For the set attributes, (rank, index, name, value, on, off) in
+        STYLES order, with the codes the current STYLES gives them."""
+        table = _styles.STYLES
+        rank = {}
+        for key in table:
+            if key in ATTRIBUTE_INDEX and key not in rank:
+                rank[key] = len(rank)
+        out = []
+        for name, value in attrs:
+            if name not in table:
+                raise ValueError(f"未知样式: {name!r}")
+            entry = table[name]
+            if not (
+                isinstance(entry, (tuple, list))
+                and len(entry) == 2
+                and all(isinstance(c, int) and not isinstance(c, bool) for c in entry)
+            ):
+                raise TypeError(f"样式码须为两个 int，收到: {entry!r}")
+            on, off = entry
+            out.append((rank.get(name, len(ATTRIBUTES)), ATTRIBUTE_INDEX[name], name, value,
+                        int.__int__(on), int.__int__(off)))
+        out.sort()
+        return tuple(out)
+
+    def make_style(fields, colors, codes):
+        self = object.__new__(Style)
+        setter = object.__setattr__
+        setter(self, "_fields", fields)
+        setter(self, "_colors", colors)
+        setter(self, "_codes", codes)
+        setter(self, "_made", [None, None, None, None])
+        return self
+
+    def made(style, level):
+        """(prefix, suffix, off codes) at level 1-3, made once."""
+        made = style._made[level]
+        if made is not None:
+            return made
+        pre = []
+        seen = set()
+        for value in (False, True):
+            for _, _, _, v, on, off in style._codes:
+                code = on if value else off
+                if v is value and code not in seen:
+                    seen.add(code)
+                    pre.append(str(code))
+        fg, bg = style._colors
+        if fg is not None:
+            pre.append(segment(fg, level, False))
+        if bg is not None:
+            pre.append(segment(bg, level, True))
+        post = []
+        offs = set()
+        for _, _, _, v, _, off in style._codes:
+            offs.add(off)
+            if v and str(off) not in post:
+                post.append(str(off))
+        if fg is not None:
+            offs.add(39)
+            if "39" not in post:
+                post.append("39")
+        if bg is not None:
+            offs.add(49)
+            if "49" not in post:
+                post.append("49")
+        made = (
+            CSI + ";".join(pre) + "m" if pre else "",
+            CSI + ";".join(post) + "m" if post else "",
+            frozenset(offs),
+        )
+        style._made[level] = made
+        return made
+
+    class Style:
+        __slots__ = ("_fields", "_colors", "_codes", "_made")
+
+        def __new__(cls, fg=None, bg=None, *, bold=None, dim=None, italic=None, underline=None,
+                    blink=None, blink_fast=None, reverse=None, hidden=None, strikethrough=None,
+                    overline=None):
+            resolved = []
+            for value in (fg, bg):
+                resolved.append(None if value is None else check_color(value))
+            values = (bold, dim, italic, underline, blink, blink_fast, reverse, hidden,
+                      strikethrough, overline)
+            for name, value in zip(ATTRIBUTES, values):
+                if value is not None and value is not True and value is not False:
+                    raise TypeError(f"样式属性 {name} 须为 True、False 或 None，收到: {value!r}")
+            codes = attribute_codes([(n, v) for n, v in zip(ATTRIBUTES, values) if v is not None])
+            fields = (
+                None if fg is None else resolved[0][0],
+                None if bg is None else resolved[1][0],
+                *values,
+            )
+            return make_style(
+                fields,
+                (None if fg is None else resolved[0][1], None if bg is None else resolved[1][1]),
+                codes,
+            )
+
+        def __init_subclass__(cls, **kwargs):
+            raise TypeError(f"type '{__name__}.Style' is not an acceptable base type")
+
+        def __setattr__(self, name, value):
+            raise AttributeError("Style 对象不可修改")
+
+        def __delattr__(self, name):
+            raise AttributeError("Style 对象不可修改")
+
+        fg = property(lambda self: self._fields[0])
+        bg = property(lambda self: self._fields[1])
+        bold = property(lambda self: self._fields[2])
+        dim = property(lambda self: self._fields[3])
+        italic = property(lambda self: self._fields[4])
+        underline = property(lambda self: self._fields[5])
+        blink = property(lambda self: self._fields[6])
+        blink_fast = property(lambda self: self._fields[7])
+        reverse = property(lambda self: self._fields[8])
+        hidden = property(lambda self: self._fields[9])
+        strikethrough = property(lambda self: self._fields[10])
+        overline = property(lambda self: self._fields[11])
+
+        @classmethod
+        def parse(cls, text):
+            if not isinstance(text, str):
+                raise TypeError(f"样式须为 str，收到: {type(text).__name__}")
+            return Style(**parse(text))
+
+        def __eq__(self, other):
+            if type(other) is not Style:
+                return NotImplemented
+            return self._fields == other._fields
+
+        def __ne__(self, other):
+            if type(other) is not Style:
+                return NotImplemented
+            return self._fields != other._fields
+
+        def __hash__(self):
+            return hash(self._fields)
+
+        def __repr__(self):
+            parts = [f"{name}={value!r}"
+                     for name, value in zip(("fg", "bg", *ATTRIBUTES), self._fields)
+                     if value is not None]
+            return f"Style({', '.join(parts)})"
+
+        def __str__(self):
+            parts = [name if value else "not " + name
+                     for _, _, name, value, _, _ in self._codes]
+            fg, bg = self._fields[0], self._fields[1]
+            if fg is not None:
+                parts.append(color_text(fg))
+            if bg is not None:
+                parts.append("on " + color_text(bg))
+            return " ".join(parts)
+
+        def __add__(self, other):
+            if type(self) is not Style or type(other) is not Style:
+                return NotImplemented
+            a, b = self._fields, other._fields
+            fields = tuple(y if y is not None else x for x, y in zip(a, b))
+            colors = tuple(other._colors[i] if b[i] is not None else self._colors[i]
+                           for i in range(2))
+            codes = {entry[2]: entry for entry in self._codes}
+            codes.update((entry[2], entry) for entry in other._codes)
+            return make_style(fields, colors, tuple(sorted(codes.values())))
+
+        def codes(self, level):
+            n = check_level(level)
+            if n == 0:
+                return ("", "")
+            return made(self, n)[:2]
+
+        def render(self, text, *, level=None, stream=None):
+            n = resolve_level(level, stream)
+            s = text_of(text)
+            if n == 0:
+                return s
+            return styled(s, *made(self, n))
+
+        def bind(self, stream=None, *, level=None):
+            n = resolve_level(level, stream)
+            pen = object.__new__(Pen)
+            setter = object.__setattr__
+            setter(pen, "style", self)
+            setter(pen, "level", _detect.ColorLevel(n))
+            prefix, suffix, offs = ("", "", frozenset()) if n == 0 else made(self, n)
+            setter(pen, "prefix", prefix)
+            setter(pen, "suffix", suffix)
+            setter(pen, "_offs", offs)
+            return pen
+
+    Style.__doc__ = (
+        "文本样式：前景色、背景色与十个样式属性。\n\n"
+        "    颜色可以是颜色名称 (如 'red')、十六进制字符串 (如 '#ff8800')、\n"
+        "    256 色索引 (0-255) 或 RGB 元组 (r, g, b)。\n"
+        "    样式属性取 True (开启)、False (关闭) 或 None (不改变)。\n"
+        "    构造时即校验全部参数，并按当时的颜色表与样式表确定转义码。\n    "
+    )
+    Style.parse.__func__.__doc__ = (
+        "解析样式字符串，如 'bold red on white'。\n\n"
+        "    标记以空白分隔，顺序任意: 样式属性名 (可加前缀 not)、前景色、\n"
+        "    on 加背景色。颜色写作名称、#RRGGBB、#RGB、color(N) 或 rgb(R,G,B)。\n    "
+    )
+    Style.codes.__doc__ = (
+        "返回给定色彩级别下的 (前缀, 后缀)。\n\n"
+        "    后缀只关闭本样式开启的属性与颜色，从不使用 \\x1b[0m。\n    "
+    )
+    Style.render.__doc__ = (
+        "按色彩级别为文本加上样式。\n\n"
+        "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n"
+        "    文本中的重置序列之后会重新写入本样式的前缀，嵌套的样式因此得以保持。\n    "
+    )
+    Style.bind.__doc__ = "返回一支画笔：色彩级别只确定一次，之后 pen(text) 即得带样式文本。"
+
+    class Pen:
+        __slots__ = ("style", "level", "prefix", "suffix", "_offs")
+
+        def __new__(cls, *args, **kwargs):
+            raise TypeError(f"cannot create '{__name__}.Pen' instances")
+
+        def __init_subclass__(cls, **kwargs):
+            raise TypeError(f"type '{__name__}.Pen' is not an acceptable base type")
+
+        def __setattr__(self, name, value):
+            raise AttributeError("Pen 对象不可修改")
+
+        def __delattr__(self, name):
+            raise AttributeError("Pen 对象不可修改")
+
+        def __call__(self, text):
+            """为文本加上样式。"""
+            return styled(text_of(text), self.prefix, self.suffix, self._offs)
+
+        def __repr__(self):
+            return f"<Pen level={self.level.name} style={self.style!r}>"
+
+    Pen.__doc__ = "绑定了样式与色彩级别的画笔。"
+
+    # ------------------------------------------------------------------
+    # Functions.
+
+    def to_style(style):
+        if isinstance(style, Style):
+            return style
+        if isinstance(style, str):
+            return Style.parse(style)
+        raise TypeError(f"样式须为 Style、str 或 None，收到: {type(style).__name__}")
+
+    def paint(text, style=None, /, *, level=None, stream=None) -> str:
+        if style is None:
+            if level is not None:
+                check_level(level)
+            return text_of(text)
+        return to_style(style).render(text, level=level, stream=stream)
+
+    paint.__doc__ = (
+        "按终端能力为文本加上样式。\n\n"
+        "    style 可以是 Style、样式字符串或 None (此时原样返回 str(text)，不做检测)。\n"
+        "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n    "
+    )
+
+    def echo(text, style=None, /, *, file=None, end="\n", flush=False) -> None:
+        if style is not None:
+            style = to_style(style)
+        if end is None:
+            end = "\n"
+        elif not isinstance(end, str):
+            raise TypeError(f"end 须为 str 或 None，收到: {type(end).__name__}")
+        if file is None:
+            file = sys.stdout
+            if file is None:
+                return None
+        if style is None:
+            s = text_of(text)
+        else:
+            s = style.render(text, stream=file)
+        file.write(s + end)
+        if flush:
+            file.flush()
+        return None
+
+    echo.__doc__ = (
+        "将带样式文本写入 file (默认 sys.stdout)。\n\n"
+        "    色彩级别按 file 检测；文本与 end 一次写入。\n    "
+    )
+
+    def strip(text: str) -> str:
+        if not isinstance(text, str):
+            raise TypeError(f"strip() 的参数须为 str，收到: {type(text).__name__}")
+        i = str.find(text, ESC)
+        if i < 0:
+            return text if type(text) is str else str.__str__(text)
+        out = []
+        start = 0
+        while i >= 0:
+            out.append(text[start:i])
+            start = sequence_end(text, i)
+            i = str.find(text, ESC, start)
+        out.append(text[start:])
+        return "".join(out)
+
+    strip.__doc__ = (
+        "去除文本中的转义序列。\n\n"
+        "    包括 CSI (如颜色与样式)、OSC (如 OSC 8 超链接)、DCS、SOS、PM、APC\n"
+        "    及其他 ESC 序列；结尾处未结束的序列一并去除。\n    "
+    )
+
+    def downgrade(color, level, *, background=False) -> str:
+        resolved = check_color(color)[1]
+        n = check_level(level)
+        background = True if background else False
+        if n == 0:
+            return ""
+        return CSI + segment(resolved, n, background) + "m"
+
+    downgrade.__doc__ = (
+        "返回一种颜色在给定色彩级别下的完整转义序列。\n\n"
+        "    TRUECOLOR 按原样输出；EXTENDED 将十六进制与 RGB 换为最接近的 256 色；\n"
+        "    BASIC 换为 16 色；NONE 返回空字符串。\n    "
+    )
+
+    def rgb_arguments(r, g, b):
+        for name, value in (("r", r), ("g", g), ("b", b)):
+            if not isinstance(value, int) or isinstance(value, bool):
+                raise TypeError(f"{name} 须为 int，收到: {value!r}")
+            if not 0 <= value <= 255:
+                raise ValueError(f"{name} 须在 0-255 范围内，收到: {value!r}")
+        return int.__int__(r), int.__int__(g), int.__int__(b)
+
+    def nearest_256(r: int, g: int, b: int) -> int:
+        return index_256(*rgb_arguments(r, g, b))
+
+    nearest_256.__doc__ = (
+        "返回 256 色调色板 (16-255) 中最接近的颜色索引。\n\n"
+        "    在 Oklab 空间中按欧氏距离比较，距离相同时取较小的索引。\n    "
+    )
+
+    def nearest_16(r: int, g: int, b: int) -> int:
+        return index_16(*rgb_arguments(r, g, b))
+
+    nearest_16.__doc__ = (
+        "返回 16 色中最接近的颜色索引 (0-15)。\n\n"
+        "    先看色相：彩度低于 0.04 的颜色在黑、灰、白、亮白之间选择，\n"
+        "    其他颜色取色相最近的基本色及其高亮色；再按 Oklab 距离取较近者。\n    "
+    )
+
+    public = (Style, paint, echo, strip, downgrade, nearest_256, nearest_16)
+    for cls in (Style, Pen):
+        cls.__qualname__ = cls.__name__
+        for value in vars(cls).values():
+            fn = getattr(value, "__func__", value)
+            if hasattr(fn, "__code__"):
+                fn.__qualname__ = f"{cls.__name__}.{fn.__name__}"
+    for fn in public[1:]:
+        fn.__qualname__ = fn.__name__
+    return public
+
+
+Style, paint, echo, strip, downgrade, nearest_256, nearest_16 = _module()
+del _module
+
+
+__test__ = {}
