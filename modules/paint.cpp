@@ -22,6 +22,16 @@
 #include <span>
 #include <string_view>
 
+// pow() as the first glibc of each architecture exported it: glibc 2.29 gave
+// pow a new symbol version (the same results, without the old error
+// conventions), and binding to it would make the module need glibc 2.29,
+// where everything else here runs on 2.17.
+#if defined(__GLIBC__) && defined(__x86_64__)
+__asm__(".symver pow,pow@GLIBC_2.2.5");
+#elif defined(__GLIBC__) && defined(__aarch64__)
+__asm__(".symver pow,pow@GLIBC_2.17");
+#endif
+
 namespace tintara::paint {
 namespace {
 
