@@ -101,15 +101,24 @@ const Mirror::Entry* Mirror::find(const Key& key) const noexcept
     return nullptr;
 }
 
+namespace {
+constexpr auto kSame = [] {
+    std::array<unsigned char, 128> same{};
+    for (int c = 0; c < 128; ++c) {
+        same[c] = static_cast<unsigned char>(c);
+    }
+    return same;
+}();
+}  // namespace
+
+Mirror::Key::Key(PyObject* str, uint64_t known_hash) noexcept
+    : text(static_cast<const unsigned char*>(PyUnicode_DATA(str))), fold(kSame.data()),
+      n(PyUnicode_GET_LENGTH(str)), hash(known_hash)
+{
+}
+
 Mirror::Key::Key(PyObject* str, const unsigned char* table) noexcept
 {
-    static constexpr auto kSame = [] {
-        std::array<unsigned char, 128> same{};
-        for (int c = 0; c < 128; ++c) {
-            same[c] = static_cast<unsigned char>(c);
-        }
-        return same;
-    }();
     const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
     if (!PyUnicode_IS_ASCII(str) || length > kLongest) {
         return;

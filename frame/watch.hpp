@@ -43,6 +43,8 @@ public:
     struct Key {
         static constexpr Py_ssize_t kLongest = 64;
         explicit Key(PyObject* str, const unsigned char* fold = nullptr) noexcept;
+        // An ASCII str's text as it is, with the hash a Key made of it had.
+        Key(PyObject* str, uint64_t known_hash) noexcept;
         const unsigned char* text = nullptr;
         const unsigned char* fold = nullptr;
         Py_ssize_t n = -1;

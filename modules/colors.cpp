@@ -91,12 +91,18 @@ PyObject* g_relied[8];
 Watched g_namespace;
 Watched g_named;
 Watched g_aliases;
-// The tables' entries: a code 0..255, and an alias's target (an ASCII str).
+// The tables' entries: a code 0..255; an alias's target (an ASCII str) and
+// the hash of its key.
 Mirror g_named_mirror{[](PyObject* value, Mirror::Entry& e) { e.data[0] = small_int(value); }};
 Mirror g_alias_mirror{[](PyObject* value, Mirror::Entry& e) {
-    if (PyUnicode_CheckExact(value) && Mirror::Key(value).n >= 0) {
+    if (!PyUnicode_CheckExact(value)) {
+        return;
+    }
+    const Mirror::Key target(value);
+    if (target.n >= 0) {
         e.kept = Ref::borrow(value).release();
         e.data[0] = 0;
+        e.data[1] = static_cast<long>(target.hash);
     }
 }};
 Held g_foreground;  // ("foreground",)
@@ -671,7 +677,7 @@ long named_code(PyObject* color)
     const Mirror::Key name(color, kFold.data());
     const Mirror::Entry* e = g_alias_mirror.find(name);
     if (e != nullptr) {
-        e = e->data[0] < 0 ? nullptr : g_named_mirror.find(Mirror::Key(e->kept));
+        e = e->data[0] < 0 ? nullptr : g_named_mirror.find(Mirror::Key(e->kept, static_cast<uint64_t>(e->data[1])));
     } else {
         e = g_named_mirror.find(name);
     }

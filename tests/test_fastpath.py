@@ -251,6 +251,39 @@ def test_table_read_at_each_use(colors, styles, monkeypatch, table, key, new, ca
     assert lookups(hooked, collider) == 1
 
 
+class Name(str):
+    pass
+
+
+# Entries the tables' mirrors must leave to the generic path, set in place.
+@pytest.mark.parametrize("table, key, value, call", [
+    ("COLOR_ALIASES", "grey", 5, ("fg_code", "Grey")),
+    ("COLOR_ALIASES", "grey", Name("red"), ("fg_code", "grey")),
+    ("COLOR_ALIASES", "grey", "r\u00e9d", ("bg_code", "grey")),
+    ("COLOR_ALIASES", "grey", "x" * 100, ("fg_code", "grey")),
+    ("NAMED_COLORS", "red", 300, ("bg_code", "red")),
+    ("NAMED_COLORS", "red", True, ("fg_code", "RED")),
+    ("NAMED_COLORS", "red", 31.5, ("fg_code", "red")),
+    ("NAMED_COLORS", "x" * 70, 31, ("fg_code", "X" * 70)),
+    ("STYLES", "bold", (1,), ("style_on", "bold")),
+    ("STYLES", "bold", (1, 2, 3), ("style_off", "bold")),
+    ("STYLES", "bold", (1, 999), ("style_off", "bold")),
+    ("STYLES", "bold", [1, 22], ("style_on", "bold")),
+], ids=repr)
+def test_entries_not_plain_agree_with_twin(monkeypatch, table, key, value, call):
+    import tintara.colors as ext_colors, tintara.styles as ext_styles
+    import twin.colors as twin_colors, twin.styles as twin_styles
+    outcomes = []
+    for colors, styles in ((ext_colors, ext_styles), (twin_colors, twin_styles)):
+        module = styles if table == "STYLES" else colors
+        monkeypatch.setitem(getattr(module, table), key, value)
+        try:
+            outcomes.append(getattr(module, call[0])(call[1]))
+        except Exception as exc:
+            outcomes.append((type(exc), str(exc)))
+    assert outcomes[0] == outcomes[1]
+
+
 # ---------------------------------------------------------------------------
 # os.environ changed in ways no watched dict shows
 
