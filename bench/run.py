@@ -383,7 +383,7 @@ def styled_text(b: Bench, floor: Measure, detect: Measure) -> None:
     bind = {"a": text, "tty": DETECT_STREAM}
     t = b.time("f(a, s, stream=tty)", {"f": tp.paint, "s": tp.Style(fg="#ff8800", bold=True), **bind})
     b.row(case, "tintara (detects the pty)", t, "ns/call", floor,
-          lambda: ("<= detect_color_level + 5x floor", t.value <= detect.value + 5 * floor.value))
+          lambda t=t: ("<= detect_color_level + 5x floor", t.value <= detect.value + 5 * floor.value))
     b.row("", "twin (pure Python)",
           b.time("f(a, s, stream=tty)", {"f": wp.paint, "s": wp.Style(fg="#ff8800", bold=True), **bind}),
           "ns/call", t)
