@@ -74,71 +74,7 @@ Hub* hub() noexcept
     return g_hub;
 }
 
-Mirror::Entry* const kGone = reinterpret_cast<Mirror::Entry*>(1);
-
 }  // namespace
-
-const Mirror::Entry* Mirror::find(const Key& key) const noexcept
-{
-    for (size_t i = key.hash & mask_; slots_ != nullptr && key.n >= 0; i = (i + 1) & mask_) {
-        const Entry& e = slots_[i];
-        if (e.key == nullptr) {
-            return nullptr;
-        }
-        if (e.hash != key.hash || e.key == reinterpret_cast<PyObject*>(kGone) ||
-            PyUnicode_GET_LENGTH(e.key) != key.n) {
-            continue;
-        }
-        const auto* text = static_cast<const unsigned char*>(PyUnicode_DATA(e.key));
-        Py_ssize_t j = 0;
-        while (j < key.n && text[j] == key.fold[key.text[j]]) {
-            ++j;
-        }
-        if (j == key.n) {
-            return &e;
-        }
-    }
-    return nullptr;
-}
-
-namespace {
-constexpr auto kSame = [] {
-    std::array<unsigned char, 128> same{};
-    for (int c = 0; c < 128; ++c) {
-        same[c] = static_cast<unsigned char>(c);
-    }
-    return same;
-}();
-}  // namespace
-
-Mirror::Key::Key(PyObject* str, uint64_t known_hash) noexcept
-    : text(static_cast<const unsigned char*>(PyUnicode_DATA(str))), fold(kSame.data()),
-      n(PyUnicode_GET_LENGTH(str)), hash(known_hash)
-{
-}
-
-Mirror::Key::Key(PyObject* str, const unsigned char* table) noexcept
-{
-    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
-    if (!PyUnicode_IS_ASCII(str) || length > kLongest) {
-        return;
-    }
-    text = static_cast<const unsigned char*>(PyUnicode_DATA(str));
-    fold = table != nullptr ? table : kSame.data();
-    // Eight bytes a step, gathered in a register, multiplied and folded.
-    uint64_t h = static_cast<uint64_t>(length) * 0x9E3779B97F4A7C15ull;
-    uint64_t word = 0;
-    for (Py_ssize_t i = 0; i < length; ++i) {
-        word |= static_cast<uint64_t>(fold[text[i]]) << (8 * (i & 7));
-        if ((i & 7) == 7 || i == length - 1) {
-            h = (h ^ word) * 0xFF51AFD7ED558CCDull;
-            h ^= h >> 29;
-            word = 0;
-        }
-    }
-    n = length;
-    hash = h;
-}
 
 bool Mirror::put(PyObject* key, PyObject* value) noexcept
 {
@@ -155,7 +91,7 @@ bool Mirror::put(PyObject* key, PyObject* value) noexcept
     }
     if (found == nullptr) {
         size_t i = k.hash & mask_;
-        while (slots_[i].key != nullptr && slots_[i].key != reinterpret_cast<PyObject*>(kGone)) {
+        while (slots_[i].key != nullptr && slots_[i].key != gone()) {
             i = (i + 1) & mask_;
         }
         found = &slots_[i];
@@ -165,7 +101,7 @@ bool Mirror::put(PyObject* key, PyObject* value) noexcept
     Ref kept = Ref::steal(found->kept);
     found->kept = nullptr;
     if (value == nullptr) {
-        Ref gone = Ref::steal(std::exchange(found->key, reinterpret_cast<PyObject*>(kGone)));
+        Ref removed = Ref::steal(std::exchange(found->key, gone()));
         return true;
     }
     found->data[0] = found->data[1] = -1;
@@ -187,7 +123,7 @@ bool Mirror::grow() noexcept
     used_ = 0;
     for (size_t j = 0; j < old_size; ++j) {
         Entry& e = old[j];
-        if (e.key == nullptr || e.key == reinterpret_cast<PyObject*>(kGone)) {
+        if (e.key == nullptr || e.key == gone()) {
             continue;
         }
         size_t i = e.hash & mask_;
@@ -205,7 +141,7 @@ void Mirror::clear() noexcept
 {
     for (size_t i = 0; slots_ != nullptr && i <= mask_; ++i) {
         Entry& e = slots_[i];
-        if (e.key != reinterpret_cast<PyObject*>(kGone)) {
+        if (e.key != gone()) {
             Ref key = Ref::steal(e.key);
         }
         Ref kept = Ref::steal(e.kept);
@@ -293,6 +229,7 @@ void Watched::on_change(PyDict_WatchEvent event, PyObject* key, PyObject* value)
         lose_track();
         return;
     }
+    broken_ |= kUnsettled;
     if (mirror_ != nullptr && !mirror_->put(key, value)) {
         lose_track();
     }
@@ -320,6 +257,7 @@ bool Watched::settle() noexcept
         }
     }
     PyDict_Clear(pending_.get());
+    broken_ &= ~kUnsettled;
     return true;
 }
 

@@ -15,6 +15,7 @@
 
 #include "frame/ref.hpp"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <span>
@@ -29,7 +30,7 @@ namespace tintara {
 class Mirror {
 public:
     struct Entry {
-        PyObject* key;  // owned; null: free, kGone: removed
+        PyObject* key;  // owned; null: free, gone(): removed
         uint64_t hash;
         long data[2];
         PyObject* kept;  // owned, or null
@@ -58,6 +59,7 @@ public:
     void clear() noexcept;
 
 private:
+    static PyObject* gone() noexcept { return reinterpret_cast<PyObject*>(uintptr_t{1}); }
     bool grow() noexcept;
     Derive derive_;
     Entry* slots_ = nullptr;
@@ -82,7 +84,7 @@ public:
     // key type, every reported change landed.  Runs no Python code.
     [[nodiscard]] bool holds() noexcept
     {
-        return broken_ == 0 && (!pending_ || PyDict_GET_SIZE(pending_.get()) == 0 || settle());
+        return broken_ == 0 || (broken_ == kUnsettled && settle());
     }
     [[nodiscard]] PyObject* dict() const noexcept { return dict_.get(); }
     // What names[i] was bound to when followed (borrowed).
@@ -97,15 +99,77 @@ private:
     bool settle() noexcept;
     void lose_track() noexcept { broken_ |= kLost; }
     static constexpr uint32_t kLost = 1u << 31;
+    static constexpr uint32_t kUnsettled = 1u << 30;  // changes reported, not yet seen landed
 
     Held dict_;
     Held pending_;  // key -> address of the value it changes to (0: deleted)
     PyTypeObject* key_type_ = &PyUnicode_Type;
     std::span<PyObject* const> names_;
     Held originals_[kMaxNames];  // null: absent
-    uint32_t broken_ = kLost;              // a bit per name that does not hold, and kLost
+    uint32_t broken_ = kLost;  // a bit per name that does not hold, kUnsettled and kLost
     bool closed_ = false;
     Mirror* mirror_ = nullptr;
 };
+
+// The character table of a Key read as it is.
+inline const Mirror::Entry* Mirror::find(const Key& key) const noexcept
+{
+    for (size_t i = key.hash & mask_; slots_ != nullptr && key.n >= 0; i = (i + 1) & mask_) {
+        const Entry& e = slots_[i];
+        if (e.key == nullptr) {
+            return nullptr;
+        }
+        if (e.hash != key.hash || e.key == gone() ||
+            PyUnicode_GET_LENGTH(e.key) != key.n) {
+            continue;
+        }
+        const auto* text = static_cast<const unsigned char*>(PyUnicode_DATA(e.key));
+        Py_ssize_t j = 0;
+        while (j < key.n && text[j] == key.fold[key.text[j]]) {
+            ++j;
+        }
+        if (j == key.n) {
+            return &e;
+        }
+    }
+    return nullptr;
+}
+
+inline constexpr auto kSame = [] {
+    std::array<unsigned char, 128> same{};
+    for (int c = 0; c < 128; ++c) {
+        same[c] = static_cast<unsigned char>(c);
+    }
+    return same;
+}();
+
+inline Mirror::Key::Key(PyObject* str, uint64_t known_hash) noexcept
+    : text(static_cast<const unsigned char*>(PyUnicode_DATA(str))), fold(kSame.data()),
+      n(PyUnicode_GET_LENGTH(str)), hash(known_hash)
+{
+}
+
+inline Mirror::Key::Key(PyObject* str, const unsigned char* table) noexcept
+{
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(str);
+    if (!PyUnicode_IS_ASCII(str) || length > kLongest) {
+        return;
+    }
+    text = static_cast<const unsigned char*>(PyUnicode_DATA(str));
+    fold = table != nullptr ? table : kSame.data();
+    // Eight bytes a step, gathered in a register, multiplied and folded.
+    uint64_t h = static_cast<uint64_t>(length) * 0x9E3779B97F4A7C15ull;
+    uint64_t word = 0;
+    for (Py_ssize_t i = 0; i < length; ++i) {
+        word |= static_cast<uint64_t>(fold[text[i]]) << (8 * (i & 7));
+        if ((i & 7) == 7 || i == length - 1) {
+            h = (h ^ word) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 29;
+            word = 0;
+        }
+    }
+    n = length;
+    hash = h;
+}
 
 }  // namespace tintara
