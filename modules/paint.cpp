@@ -1253,7 +1253,7 @@ int check_rgb(PyObject* value, Rgb& rgb)
 
 constexpr const char* kIndexRange = "256 色索引须在 0-255 范围内，收到: ";
 
-// A colour specification: its canonical field and its resolved colour.
+// A colour as a caller gives it: its canonical field and its resolved colour.
 // 0, or -1 with an exception.  On success color.code is a new reference.
 int check_color(PyObject* value, Ref& field, Color& color, Ref& code)
 {

@@ -5,7 +5,7 @@ from typing import Protocol, final, type_check_only
 
 from tintara.detect import ColorLevel
 
-# A colour specification, as tintara.colors.fg_code takes it.
+# A colour, in any form tintara.colors.fg_code takes.
 _Color = str | int | tuple[int, int, int]
 # A ColorLevel or an int 0-3 (ColorLevel is an int).
 _Level = int

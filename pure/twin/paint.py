@@ -159,7 +159,7 @@ def _module():
         return str.__str__(name), (NAME, int.__int__(code))
 
     def check_color(value):
-        """(canonical field, resolved colour) of a colour specification."""
+        """(canonical field, resolved colour) of a colour as a caller gives it."""
         if isinstance(value, str):
             if str.startswith(value, "#"):
                 rgb = hex_rgb(value)
