@@ -194,7 +194,10 @@ bool Watched::follow(PyObject* dict, std::span<PyObject* const> names, bool clos
     h->watched[i] = this;
     dict_.set(Ref::borrow(dict));
     PyDict_Clear(pending_.get());
-    names_ = names;
+    count_ = names.size();
+    for (size_t j = 0; j < count_; ++j) {
+        names_[j].set(Ref::borrow(names[j]));
+    }
     closed_ = closed;
     key_type_ = key_type;
     Py_ssize_t pos = 0;
@@ -233,8 +236,8 @@ void Watched::on_change(PyDict_WatchEvent event, PyObject* key, PyObject* value)
     if (mirror_ != nullptr && !mirror_->put(key, value)) {
         lose_track();
     }
-    for (size_t j = 0; j < names_.size(); ++j) {
-        if (names_[j] == key || PyUnicode_Compare(names_[j], key) == 0) {
+    for (size_t j = 0; j < count_; ++j) {
+        if (names_[j].get() == key || PyUnicode_Compare(names_[j].get(), key) == 0) {
             const uint32_t bit = 1u << j;
             broken_ = value == originals_[j].get() ? broken_ & ~bit : broken_ | bit;
             return;

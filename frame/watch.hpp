@@ -71,7 +71,7 @@ class Watched {
 public:
     static constexpr int kMaxNames = 12;
 
-    // Follows dict (exact dict).  names: keys whose current values are
+    // Follows dict (exact dict).  names (kept): keys whose current values are
     // relied on; closed: no other key may appear; key_type: the only type of
     // key a lookup may meet (exact).  False, and holds() stays false, when
     // the interpreter has no dict watcher left.  Never leaves an exception.
@@ -104,14 +104,14 @@ private:
     Held dict_;
     Held pending_;  // key -> address of the value it changes to (0: deleted)
     PyTypeObject* key_type_ = &PyUnicode_Type;
-    std::span<PyObject* const> names_;
+    Held names_[kMaxNames];
+    size_t count_ = 0;           // of names_
     Held originals_[kMaxNames];  // null: absent
     uint32_t broken_ = kLost;  // a bit per name that does not hold, kUnsettled and kLost
     bool closed_ = false;
     Mirror* mirror_ = nullptr;
 };
 
-// The character table of a Key read as it is.
 inline const Mirror::Entry* Mirror::find(const Key& key) const noexcept
 {
     for (size_t i = key.hash & mask_; slots_ != nullptr && key.n >= 0; i = (i + 1) & mask_) {
@@ -135,6 +135,7 @@ inline const Mirror::Entry* Mirror::find(const Key& key) const noexcept
     return nullptr;
 }
 
+// The character table of a Key read as it is.
 inline constexpr auto kSame = [] {
     std::array<unsigned char, 128> same{};
     for (int c = 0; c < 128; ++c) {

@@ -4,9 +4,6 @@
 #include "frame/frame.hpp"
 #include "frame/watch.hpp"
 
-#include <algorithm>
-#include <iterator>
-
 namespace tintara::detect {
 namespace {
 
@@ -128,14 +125,15 @@ struct Environ {
     Watched builtins;   // the built-ins all of them read
     Watched own;        // the mapping's own attributes
     Watched data;       // its _data: bytes keys only
-    PyObject* relied[4][6];
     PyTypeObject* type = nullptr;
     unsigned int version = 0;
+    // Held, so that an object compared by identity cannot be freed and its
+    // address taken by another.
     struct Code {
-        PyObject* function;
-        PyObject* code;
-        PyObject* defaults;
-        PyObject* cell;  // contents of the first closure cell, if any
+        Held function;
+        Held code;
+        Held defaults;
+        Held cell;  // contents of the first closure cell, if any
     } code[4] = {};
     uint64_t tried = 0;  // the epoch of the last setup that failed
     bool ready = false;
@@ -152,36 +150,33 @@ bool function_of(Environ::Code& c, PyObject* fn)
         return false;
     }
     PyObject* closure = PyFunction_GET_CLOSURE(fn);
-    c = {fn, PyFunction_GET_CODE(fn), PyFunction_GET_DEFAULTS(fn),
-         closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr};
+    c.function.set(Ref::borrow(fn));
+    c.code.set(Ref::borrow(PyFunction_GET_CODE(fn)));
+    c.defaults.set(Ref::borrow(PyFunction_GET_DEFAULTS(fn)));
+    c.cell.set(Ref::borrow(closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr));
     return true;
 }
 
 bool code_unchanged(const Environ::Code& c)
 {
-    PyObject* closure = PyFunction_GET_CLOSURE(c.function);
-    return PyFunction_GET_CODE(c.function) == c.code &&
-           PyFunction_GET_DEFAULTS(c.function) == c.defaults &&
-           (closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr) == c.cell;
+    PyObject* fn = c.function.get();
+    PyObject* closure = PyFunction_GET_CLOSURE(fn);
+    return PyFunction_GET_CODE(fn) == c.code.get() && PyFunction_GET_DEFAULTS(fn) == c.defaults.get() &&
+           (closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr) == c.cell.get();
 }
 
 // Follows everything the shortcut relies on.  Runs no Python code.
 bool setup_environ(const ModuleState& st, Environ& e)
 {
-    PyObject* const names[][6] = {
-        {s_os},
-        {s_environ, s__Environ, s_KeyError, s_isinstance, s_str, s_TypeError},
-        {s_KeyError},
-        {s_KeyError, s_isinstance, s_str, s_TypeError},
-    };
-    std::copy(&names[0][0], &names[0][0] + 24, &e.relied[0][0]);
-    if (!e.names.follow(st.dict.get(), {e.relied[0], 1})) {
+    PyObject* const os_name[] = {s_os};
+    PyObject* const os_names[] = {s_environ, s__Environ, s_KeyError, s_isinstance, s_str, s_TypeError};
+    PyObject* const builtin_names[] = {s_KeyError, s_isinstance, s_str, s_TypeError};
+    if (!e.names.follow(st.dict.get(), os_name)) {
         return false;
     }
     PyObject* os = e.names.original(0);
-    if (os == nullptr || !PyModule_CheckExact(os) ||
-        !e.os.follow(PyModule_GetDict(os), e.relied[1]) ||
-        !e.builtins.follow(st.builtins_dict, {e.relied[3], 4})) {
+    if (os == nullptr || !PyModule_CheckExact(os) || !e.os.follow(PyModule_GetDict(os), os_names) ||
+        !e.builtins.follow(st.builtins_dict, builtin_names)) {
         return false;
     }
     PyObject* environ = e.os.original(0);
@@ -196,27 +191,27 @@ bool setup_environ(const ModuleState& st, Environ& e)
     PyObject* getitem = _PyType_Lookup(e.type, s___getitem__);
     Ref own = Ref::steal(PyObject_GenericGetDict(environ, nullptr));
     PyErr_Clear();
+    PyObject* const abc_names[] = {s_KeyError};
     PyObject* const own_names[] = {s__data, s_encodekey, s_decodekey, s_encodevalue, s_decodevalue};
-    std::copy(std::begin(own_names), std::end(own_names), &e.relied[2][1]);
     if (!own || !function_of(e.code[0], get) || !function_of(e.code[1], getitem) ||
-        !e.abc.follow(PyFunction_GET_GLOBALS(get), {e.relied[2], 1}) ||
-        !e.own.follow(own.get(), {&e.relied[2][1], 5}, true)) {
+        !e.abc.follow(PyFunction_GET_GLOBALS(get), abc_names) ||
+        !e.own.follow(own.get(), own_names, true)) {
         return false;
     }
     PyObject* data = e.own.original(0);
     PyObject* encode = e.own.original(1);
     if (data == nullptr || !PyDict_CheckExact(data) || !e.data.follow(data, {}, false, &PyBytes_Type) ||
         !function_of(e.code[2], encode) || !function_of(e.code[3], e.own.original(2)) ||
-        e.own.original(3) != encode || e.own.original(4) != e.code[3].function ||
+        e.own.original(3) != encode || e.own.original(4) != e.code[3].function.get() ||
         PyFunction_GET_GLOBALS(encode) != PyModule_GetDict(os) ||
         PyFunction_GET_GLOBALS(getitem) != PyModule_GetDict(os) ||
-        PyFunction_GET_GLOBALS(e.code[3].function) != PyModule_GetDict(os)) {
+        PyFunction_GET_GLOBALS(e.code[3].function.get()) != PyModule_GetDict(os)) {
         return false;
     }
     // os encodes with the encoding its functions captured; only UTF-8 is done here.
-    PyObject* encoding = e.code[2].cell;
+    PyObject* encoding = e.code[2].cell.get();
     return encoding != nullptr && PyUnicode_CheckExact(encoding) &&
-           PyUnicode_Compare(encoding, s_utf_8) == 0 && e.code[3].cell == encoding;
+           PyUnicode_Compare(encoding, s_utf_8) == 0 && e.code[3].cell.get() == encoding;
 }
 
 // os.environ._data when the shortcut is exact now, else null.

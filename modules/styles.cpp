@@ -44,7 +44,6 @@ constexpr Style kStyles[] = {
 // and STYLES is a plain dict with str keys, a sequence depends only on the
 // table's current entry, read from its mirror: (on, off) when both are ints
 // 0..255.
-PyObject* g_relied[2];  // ESC, STYLES
 Watched g_namespace;
 Watched g_table;
 Mirror g_mirror{[](PyObject* value, Mirror::Entry& e) {
@@ -160,9 +159,8 @@ int body(Module& m)
         return -1;
     }
     // From here on the shortcuts may rely on what the body made.
-    g_relied[0] = s_ESC;
-    g_relied[1] = s_STYLES;
-    if (g_namespace.follow(m.state.dict.get(), g_relied)) {
+    PyObject* const relied[] = {s_ESC, s_STYLES};
+    if (g_namespace.follow(m.state.dict.get(), relied)) {
         g_table.follow(g_namespace.original(1), g_mirror);
     }
     return 0;

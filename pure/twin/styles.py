@@ -31,6 +31,7 @@ STYLES = {
     "overline": (53, 55),
 }
 
+
 def style_on(name: str) -> str:
     """获取样式开启转义序列。"""
     return _sequence(name, 0)
