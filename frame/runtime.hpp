@@ -4,6 +4,7 @@
 
 #include "frame/ref.hpp"
 
+#include <array>
 #include <span>
 
 namespace tintara {
@@ -52,10 +53,26 @@ Ref field_text(PyObject* obj);
 // An exact int in 0..255, else -1.
 inline long small_int(PyObject* v)
 {
-    int overflow = 0;
-    const long x = PyLong_CheckExact(v) ? PyLong_AsLongAndOverflow(v, &overflow) : -1;
-    return overflow == 0 && x >= 0 && x <= 255 ? x : -1;
+    auto* n = reinterpret_cast<PyLongObject*>(v);
+    if (!PyLong_CheckExact(v) || !PyUnstable_Long_IsCompact(n)) {
+        return -1;
+    }
+    const Py_ssize_t x = PyUnstable_Long_CompactValue(n);
+    return x >= 0 && x <= 255 ? static_cast<long>(x) : -1;
 }
+
+// The value of each byte as a hexadecimal digit, -1 for any other byte: a
+// table look-up, whose branch random colours cannot mispredict.
+inline constexpr auto kHexValue = [] {
+    std::array<signed char, 256> value{};
+    for (int c = 0; c < 256; ++c) {
+        value[c] = static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                   : -1);
+    }
+    return value;
+}();
 
 // esc + mid + the decimal text of n + "m", made into slot the first time and
 // handed out again after: for sequences that depend on nothing but n, esc

@@ -3,10 +3,8 @@
 #include "frame/frame.hpp"
 #include "frame/watch.hpp"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
-#include <iterator>
 
 namespace tintara::colors {
 namespace {
@@ -87,7 +85,6 @@ constexpr Alias kAliases[] = {
 // keys.  While that holds, a sequence depends only on its argument and the
 // tables' current entries, which are then read without running Python code.
 enum Relied { r_ESC, r_NAMED_COLORS, r_COLOR_ALIASES, r_HEX_RE, r_SHORT_HEX_RE, r_parse_hex, r_validate_rgb, r_color_code };
-PyObject* g_relied[8];
 Watched g_namespace;
 Watched g_named;
 Watched g_aliases;
@@ -135,22 +132,11 @@ bool scan_hex(PyObject* s, int digits, long out[3])
     if (n != digits + 1 || p[0] != '#') {
         return false;
     }
-    // The digits' values from a table, tested once: random colours give
-    // the branches nothing to learn.
-    static constexpr auto kValue = [] {
-        std::array<signed char, 256> value{};
-        for (int c = 0; c < 256; ++c) {
-            value[c] = static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
-                                                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                                       : -1);
-        }
-        return value;
-    }();
+    // The digits tested once, not one by one.
     int v[6];
     int bad = 0;
     for (int i = 0; i < digits; ++i) {
-        v[i] = kValue[p[1 + i]];
+        v[i] = kHexValue[p[1 + i]];
         bad |= v[i];
     }
     if (bad < 0) {
@@ -173,11 +159,6 @@ Ref triple(const long rgb[3])
         PyTuple_SET_ITEM(result.get(), i, item.release());
     }
     return result;
-}
-
-long small_component(PyObject* v)
-{
-    return small_int(v);
 }
 
 // ESC + layer + ";2;" + r + ";" + g + ";" + b + "m".  Each component is
@@ -343,7 +324,7 @@ Ref background(PyObject* code)
 int palette_index_ok(PyObject* color)
 {
     if (PyLong_CheckExact(color)) {
-        return small_component(color) >= 0;
+        return small_int(color) >= 0;
     }
     Ref low = Ref::steal(PyObject_RichCompare(i_0, color, Py_LE));
     int ok = low ? truth(low.get()) : -1;
@@ -433,7 +414,7 @@ Ref validate_rgb(Function&, IntArg r, IntArg g, IntArg b)
     PyObject* const rgb[] = {r, g, b};
     for (int i = 0; i < 3; ++i) {
         // Both bounds on an exact int: nothing to override.
-        if (small_component(rgb[i]) < 0) {
+        if (small_int(rgb[i]) < 0) {
             PyErr_Format(PyExc_ValueError, "%s%s%R", kLetters[i],
                          " 分量须在 0-255 范围内，收到: ", rgb[i]);
             return {};
@@ -518,8 +499,8 @@ Ref color_code(Function& self, PyObject* color, bool foreground)
             return {};
         }
         // The module's own validator accepts in-range exact ints silently.
-        bool valid = validate.get() == original(r_validate_rgb) && small_component(rgb[0].get()) >= 0 &&
-                     small_component(rgb[1].get()) >= 0 && small_component(rgb[2].get()) >= 0;
+        bool valid = validate.get() == original(r_validate_rgb) && small_int(rgb[0].get()) >= 0 &&
+                     small_int(rgb[1].get()) >= 0 && small_int(rgb[2].get()) >= 0;
         if (!valid) {
             PyObject* args[] = {rgb[0].get(), rgb[1].get(), rgb[2].get()};
             Ref ignored = Ref::steal(PyObject_Vectorcall(validate.get(), args, 3, nullptr));
@@ -648,8 +629,6 @@ Ref color_code(Function& self, PyObject* color, bool foreground)
 // ---------------------------------------------------------------------------
 // fg_code(color), bg_code(color)
 
-
-
 [[gnu::cold]] Ref raise_not_str(const Ref& result)
 {
     Ref name = Ref::steal(PyType_GetName(Py_TYPE(result.get())));
@@ -694,13 +673,13 @@ Ref quick_sequence(PyObject* color, bool foreground)
     PyObject* esc = original(r_ESC);
     long rgb[3];
     if (PyLong_CheckExact(color)) {
-        const long n = small_component(color);
+        const long n = small_int(color);
         return n < 0 ? Ref() : sgr(indexes[foreground][n], esc, foreground ? "38;5;" : "48;5;", n);
     }
     if (PyTuple_CheckExact(color)) {
-        return PyTuple_GET_SIZE(color) == 3 && (rgb[0] = small_component(PyTuple_GET_ITEM(color, 0))) >= 0 &&
-                       (rgb[1] = small_component(PyTuple_GET_ITEM(color, 1))) >= 0 &&
-                       (rgb[2] = small_component(PyTuple_GET_ITEM(color, 2))) >= 0
+        return PyTuple_GET_SIZE(color) == 3 && (rgb[0] = small_int(PyTuple_GET_ITEM(color, 0))) >= 0 &&
+                       (rgb[1] = small_int(PyTuple_GET_ITEM(color, 1))) >= 0 &&
+                       (rgb[2] = small_int(PyTuple_GET_ITEM(color, 2))) >= 0
                    ? rgb_sequence_direct(esc, foreground, rgb)
                    : Ref();
     }
@@ -891,8 +870,7 @@ int body(Module& m)
     // From here on the shortcuts may rely on what the body made.
     PyObject* const relied[] = {s_ESC, s_NAMED_COLORS, s_COLOR_ALIASES, s__HEX_RE,
                                 s__SHORT_HEX_RE, s_parse_hex, s__validate_rgb, s__color_code};
-    std::copy(std::begin(relied), std::end(relied), std::begin(g_relied));
-    if (g_namespace.follow(m.state.dict.get(), g_relied)) {
+    if (g_namespace.follow(m.state.dict.get(), relied)) {
         g_named.follow(original(r_NAMED_COLORS), g_named_mirror);
         g_aliases.follow(original(r_COLOR_ALIASES), g_alias_mirror);
     }

@@ -726,17 +726,6 @@ bool rgb_numbers(std::string_view t, int out[3])
     return true;
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'f') {
-        return (c | 0x20) - 'a' + 10;
-    }
-    return -1;
-}
-
 // "#rrggbb" or "#rgb": true with the components.
 bool hex_rgb(std::string_view t, int out[3])
 {
@@ -745,7 +734,7 @@ bool hex_rgb(std::string_view t, int out[3])
     }
     int v[6];
     for (size_t i = 1; i < t.size(); ++i) {
-        if ((v[i - 1] = hex_digit(t[i])) < 0) {
+        if ((v[i - 1] = kHexValue[static_cast<unsigned char>(t[i])]) < 0) {
             return false;
         }
     }
@@ -927,10 +916,6 @@ int check_level(PyObject* level)
 enum OwnName { o_colors, o_styles, o_detect };
 enum ColorsName { c_NAMED_COLORS, c_COLOR_ALIASES };
 enum DetectName { d_ColorLevel, d_detect_color_level };
-PyObject* g_own_names[3];
-PyObject* g_colors_names[2];
-PyObject* g_styles_names[1];
-PyObject* g_detect_names[2];
 
 Watched g_own;         // this module's namespace: _colors, _styles, _detect
 Watched g_colors_ns;   // NAMED_COLORS, COLOR_ALIASES
@@ -977,16 +962,12 @@ void follow_tables(ModuleState& st)
     PyObject* const colors[] = {s_NAMED_COLORS, s_COLOR_ALIASES};
     PyObject* const styles[] = {s_STYLES};
     PyObject* const detect[] = {s_ColorLevel, s_detect_color_level};
-    std::copy(std::begin(own), std::end(own), std::begin(g_own_names));
-    std::copy(std::begin(colors), std::end(colors), std::begin(g_colors_names));
-    std::copy(std::begin(styles), std::end(styles), std::begin(g_styles_names));
-    std::copy(std::begin(detect), std::end(detect), std::begin(g_detect_names));
     g_cache.epoch = 0;
-    if (!g_own.follow(st.dict.get(), g_own_names)) {
+    if (!g_own.follow(st.dict.get(), own)) {
         return;
     }
     if (PyObject* ns = plain_namespace(g_own.original(o_colors));
-        ns != nullptr && g_colors_ns.follow(ns, g_colors_names)) {
+        ns != nullptr && g_colors_ns.follow(ns, colors)) {
         PyObject* named = g_colors_ns.original(c_NAMED_COLORS);
         PyObject* aliases = g_colors_ns.original(c_COLOR_ALIASES);
         if (named != nullptr && PyDict_CheckExact(named)) {
@@ -997,14 +978,14 @@ void follow_tables(ModuleState& st)
         }
     }
     if (PyObject* ns = plain_namespace(g_own.original(o_styles));
-        ns != nullptr && g_styles_ns.follow(ns, g_styles_names)) {
+        ns != nullptr && g_styles_ns.follow(ns, styles)) {
         PyObject* table = g_styles_ns.original(0);
         if (table != nullptr && PyDict_CheckExact(table)) {
             g_styles_table.follow(table);
         }
     }
     if (PyObject* ns = plain_namespace(g_own.original(o_detect)); ns != nullptr) {
-        g_detect_ns.follow(ns, g_detect_names);
+        g_detect_ns.follow(ns, detect);
     }
 }
 
@@ -2625,25 +2606,12 @@ Ref downgrade(Function&, PyObject* color, PyObject* level, PyObject* background)
     return w.finish();
 }
 
-// An exact int in 0-255 (what the arguments mostly are): its value, or -1.
-inline int byte_value(PyObject* v)
-{
-    if (!PyLong_CheckExact(v)) {
-        return -1;
-    }
-    auto* n = reinterpret_cast<PyLongObject*>(v);
-    if (!PyUnstable_Long_IsCompact(n)) {
-        return -1;
-    }
-    const Py_ssize_t x = PyUnstable_Long_CompactValue(n);
-    return x >= 0 && x <= 255 ? static_cast<int>(x) : -1;
-}
-
 // The three arguments of nearest_256 and nearest_16: ints 0-255.
 bool rgb_arguments(PyObject* const* args, Rgb& rgb)
 {
-    if ((rgb.r = byte_value(args[0])) >= 0 && (rgb.g = byte_value(args[1])) >= 0 &&
-        (rgb.b = byte_value(args[2])) >= 0) {
+    if ((rgb.r = static_cast<int>(small_int(args[0]))) >= 0 &&
+        (rgb.g = static_cast<int>(small_int(args[1]))) >= 0 &&
+        (rgb.b = static_cast<int>(small_int(args[2]))) >= 0) {
         return true;
     }
     static const char* const kNames[] = {"r", "g", "b"};
