@@ -8,6 +8,7 @@ Child code can import this module too (``run_child`` puts ``tests/`` and
 
 import contextlib
 import ctypes
+import enum
 import json
 import os
 import subprocess
@@ -17,6 +18,16 @@ import traceback
 
 TESTS = os.path.dirname(os.path.abspath(__file__))
 PURE = os.path.join(os.path.dirname(TESTS), "pure")
+
+
+def outcome(call, catch=Exception):
+    """What call() gives, to compare and to print as JSON: ["ok", result]
+    (an enum member by its name) or [exception type name, message]."""
+    try:
+        result = call()
+    except catch as exc:
+        return [type(exc).__name__, str(exc)]
+    return ["ok", result.name if isinstance(result, enum.Enum) else result]
 
 
 class Boom(Exception):

@@ -16,15 +16,15 @@ import textwrap
 
 import pytest
 
-from hostile import Collider, child_json, lookups, plant
+from hostile import Collider, child_json, lookups, outcome, plant
 
 ESC = "\x1b["
 
 # The start of a child that compares tintara with the twin: both imported,
 # the environment of a 256-colour terminal, a stream that is a terminal.
 PRELUDE = """
-import enum, json, os, sys
-from hostile import Collider, Stream, dict_watcher, lookups, plant
+import functools, json, os, sys
+from hostile import Collider, Stream, dict_watcher, lookups, outcome, plant
 import tintara.colors, tintara.detect, tintara.paint, tintara.styles
 import twin.colors, twin.detect, twin.paint, twin.styles
 
@@ -33,14 +33,7 @@ for name in ("NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM_PROGRAM"):
 os.environ["TERM"] = "xterm-256color"
 stream = Stream(True)
 sys.platform = "linux"
-
-
-def outcome(call):
-    try:
-        result = call()
-    except BaseException as exc:
-        return [type(exc).__name__, str(exc)]
-    return ["ok", result.name if isinstance(result, enum.Enum) else result]
+outcome = functools.partial(outcome, catch=BaseException)  # KeyboardInterrupt too
 """
 
 
@@ -381,8 +374,8 @@ def test_environ_check_reentered_by_a_finalizer_leaks_nothing(tmp_path):
 # Calls on every path, and changes between them, applied to tintara and the
 # twin alike (m: the module, by its short name).
 USES = """
-import enum, importlib, json, os
-from hostile import Stream, all_dict_watchers_taken, free_dict_watchers
+import importlib, json, os
+from hostile import Stream, all_dict_watchers_taken, free_dict_watchers, outcome
 
 NAMES = ("colors", "detect", "styles", "paint")
 for name in ("NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM_PROGRAM"):
@@ -411,14 +404,6 @@ CHANGES = [
     ("styles", lambda m: setattr(m, "ESC", "|")),
     ("detect", lambda m: os.environ.__setitem__("FORCE_COLOR", "3")),
 ]
-
-
-def outcome(call):
-    try:
-        result = call()
-    except Exception as exc:
-        return [type(exc).__name__, str(exc)]
-    return ["ok", result.name if isinstance(result, enum.Enum) else result]
 
 
 def mismatches(ext, tw):
@@ -472,14 +457,6 @@ def spelled(rng, name):
     """name in a random case and spelling, as a new str object."""
     letters = [c.upper() if rng.random() < 0.5 else c for c in name]
     return "".join(rng.choice("_- ") if c == "_" else c for c in letters)
-
-
-def outcome(call):
-    try:
-        result = call()
-    except Exception as exc:
-        return type(exc).__name__, str(exc)
-    return "ok", result
 
 
 class Tone(int):
