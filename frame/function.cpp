@@ -12,7 +12,7 @@ namespace tintara {
 
 struct FunctionRuntime {
     const FunctionDef* def = nullptr;
-    Held names[kMaxParams];  // the parameters' names, interned
+    Held names[kMaxParams];      // the parameters' names, interned
     Py_ssize_t npositional = 0;  // parameters that are not keyword-only
     Py_ssize_t ndefaults = 0;    // of those, the ones with a default
     bool all_any = false;        // every parameter takes any object unchanged
@@ -220,8 +220,7 @@ int bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, P
     return 0;
 }
 
-[[gnu::cold]] void raise_no_parameters(const FunctionDef& def, Py_ssize_t nargs,
-                                            PyObject* kwnames)
+[[gnu::cold]] void raise_no_parameters(const FunctionDef& def, Py_ssize_t nargs, PyObject* kwnames)
 {
     if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0) {
         PyErr_Format(PyExc_TypeError, "%.200s() %s", def.name, "takes no keyword arguments");
@@ -440,8 +439,8 @@ PyObject* trace_code(const ModuleState& st, FunctionRuntime& rt)
     if (utf8 == nullptr) {
         return nullptr;
     }
-    return rt.trace.set(Ref::steal(
-        reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, utf8, rt.def->line))));
+    return rt.trace.set(
+        Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, utf8, rt.def->line))));
 }
 
 // ---------------------------------------------------------------------------

@@ -91,8 +91,8 @@ struct FunctionDef {
     const char* const qualname = nullptr;  // nullptr: same as name
     const std::span<const Param> params = {};
     const int positional_only = 0;  // how many leading params are positional-only
-    const char* const returns;  // return annotation, nullptr: none
-    const char* const doc;      // nullptr: __doc__ is None
+    const char* const returns;      // return annotation, nullptr: none
+    const char* const doc;          // nullptr: __doc__ is None
     const Binding impl;
     const std::span<const char* const> locals = {};    // further local names for __code__
     const std::span<const char* const> freevars = {};  // names read from the closure

@@ -260,8 +260,8 @@ int Module::import(PyObject* name)
 int Module::from_import(PyObject* module, std::span<PyObject* const> names)
 {
     Ref fromlist = tuple_of(names);
-    Ref mod = fromlist ? Ref::steal(PyImport_ImportModuleLevelObject(
-                             module, state.dict.get(), nullptr, fromlist.get(), 0))
+    Ref mod = fromlist ? Ref::steal(PyImport_ImportModuleLevelObject(module, state.dict.get(),
+                                                                     nullptr, fromlist.get(), 0))
                        : Ref();
     if (!mod) {
         return -1;

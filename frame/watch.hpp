@@ -107,7 +107,7 @@ private:
     Held names_[kMaxNames];
     size_t count_ = 0;           // of names_
     Held originals_[kMaxNames];  // null: absent
-    uint32_t broken_ = kLost;  // a bit per name that does not hold, kUnsettled and kLost
+    uint32_t broken_ = kLost;    // a bit per name that does not hold, kUnsettled and kLost
     bool closed_ = false;
     Mirror* mirror_ = nullptr;
 };
@@ -119,8 +119,7 @@ inline const Mirror::Entry* Mirror::find(const Key& key) const noexcept
         if (e.key == nullptr) {
             return nullptr;
         }
-        if (e.hash != key.hash || e.key == gone() ||
-            PyUnicode_GET_LENGTH(e.key) != key.n) {
+        if (e.hash != key.hash || e.key == gone() || PyUnicode_GET_LENGTH(e.key) != key.n) {
             continue;
         }
         const auto* text = static_cast<const unsigned char*>(PyUnicode_DATA(e.key));
@@ -145,8 +144,10 @@ inline constexpr auto kSame = [] {
 }();
 
 inline Mirror::Key::Key(PyObject* str, uint64_t known_hash) noexcept
-    : text(static_cast<const unsigned char*>(PyUnicode_DATA(str))), fold(kSame.data()),
-      n(PyUnicode_GET_LENGTH(str)), hash(known_hash)
+    : text(static_cast<const unsigned char*>(PyUnicode_DATA(str))),
+      fold(kSame.data()),
+      n(PyUnicode_GET_LENGTH(str)),
+      hash(known_hash)
 {
 }
 

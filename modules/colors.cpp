@@ -84,7 +84,16 @@ constexpr Alias kAliases[] = {
 // (ESC the module's own str), and the two tables are plain dicts with str
 // keys.  While that holds, a sequence depends only on its argument and the
 // tables' current entries, which are then read without running Python code.
-enum Relied { r_ESC, r_NAMED_COLORS, r_COLOR_ALIASES, r_HEX_RE, r_SHORT_HEX_RE, r_parse_hex, r_validate_rgb, r_color_code };
+enum Relied {
+    r_ESC,
+    r_NAMED_COLORS,
+    r_COLOR_ALIASES,
+    r_HEX_RE,
+    r_SHORT_HEX_RE,
+    r_parse_hex,
+    r_validate_rgb,
+    r_color_code
+};
 Watched g_namespace;
 Watched g_named;
 Watched g_aliases;
@@ -643,7 +652,9 @@ Ref color_code(Function& self, PyObject* color, bool foreground)
 constexpr auto kFold = [] {
     std::array<unsigned char, 128> fold{};
     for (int c = 0; c < 128; ++c) {
-        fold[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c == '-' || c == ' ' ? '_' : c);
+        fold[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z'   ? c | 0x20
+                                             : c == '-' || c == ' ' ? '_'
+                                                                    : c);
     }
     return fold;
 }();
@@ -656,7 +667,9 @@ long named_code(PyObject* color)
     const Mirror::Key name(color, kFold.data());
     const Mirror::Entry* e = g_alias_mirror.find(name);
     if (e != nullptr) {
-        e = e->data[0] < 0 ? nullptr : g_named_mirror.find(Mirror::Key(e->kept, static_cast<uint64_t>(e->data[1])));
+        e = e->data[0] < 0
+                ? nullptr
+                : g_named_mirror.find(Mirror::Key(e->kept, static_cast<uint64_t>(e->data[1])));
     } else {
         e = g_named_mirror.find(name);
     }
@@ -677,7 +690,8 @@ Ref quick_sequence(PyObject* color, bool foreground)
         return n < 0 ? Ref() : sgr(indexes[foreground][n], esc, foreground ? "38;5;" : "48;5;", n);
     }
     if (PyTuple_CheckExact(color)) {
-        return PyTuple_GET_SIZE(color) == 3 && (rgb[0] = small_int(PyTuple_GET_ITEM(color, 0))) >= 0 &&
+        return PyTuple_GET_SIZE(color) == 3 &&
+                       (rgb[0] = small_int(PyTuple_GET_ITEM(color, 0))) >= 0 &&
                        (rgb[1] = small_int(PyTuple_GET_ITEM(color, 1))) >= 0 &&
                        (rgb[2] = small_int(PyTuple_GET_ITEM(color, 2))) >= 0
                    ? rgb_sequence_direct(esc, foreground, rgb)
@@ -687,8 +701,9 @@ Ref quick_sequence(PyObject* color, bool foreground)
         return {};
     }
     if (PyUnicode_GET_LENGTH(color) > 0 && PyUnicode_READ_CHAR(color, 0) == '#') {
-        return scan_hex(color, 6, rgb) || scan_hex(color, 3, rgb) ? rgb_sequence_direct(esc, foreground, rgb)
-                                                                  : Ref();
+        return scan_hex(color, 6, rgb) || scan_hex(color, 3, rgb)
+                   ? rgb_sequence_direct(esc, foreground, rgb)
+                   : Ref();
     }
     long n = named_code(color);
     if (n < 0) {
@@ -868,8 +883,8 @@ int body(Module& m)
         return -1;
     }
     // From here on the shortcuts may rely on what the body made.
-    PyObject* const relied[] = {s_ESC, s_NAMED_COLORS, s_COLOR_ALIASES, s__HEX_RE,
-                                s__SHORT_HEX_RE, s_parse_hex, s__validate_rgb, s__color_code};
+    PyObject* const relied[] = {s_ESC,           s_NAMED_COLORS, s_COLOR_ALIASES, s__HEX_RE,
+                                s__SHORT_HEX_RE, s_parse_hex,    s__validate_rgb, s__color_code};
     if (g_namespace.follow(m.state.dict.get(), relied)) {
         g_named.follow(original(r_NAMED_COLORS), g_named_mirror);
         g_aliases.follow(original(r_COLOR_ALIASES), g_alias_mirror);

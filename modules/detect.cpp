@@ -119,12 +119,12 @@ Str s_TypeError{"TypeError"};
 Str s_utf_8{"utf-8"};
 
 struct Environ {
-    Watched names;      // this module's os
-    Watched os;         // os.environ, os._Environ, and the globals os's functions read
-    Watched abc;        // the globals Mapping.get reads
-    Watched builtins;   // the built-ins all of them read
-    Watched own;        // the mapping's own attributes
-    Watched data;       // its _data: bytes keys only
+    Watched names;     // this module's os
+    Watched os;        // os.environ, os._Environ, and the globals os's functions read
+    Watched abc;       // the globals Mapping.get reads
+    Watched builtins;  // the built-ins all of them read
+    Watched own;       // the mapping's own attributes
+    Watched data;      // its _data: bytes keys only
     PyTypeObject* type = nullptr;
     unsigned int version = 0;
     // Held, so that an object compared by identity cannot be freed and its
@@ -153,7 +153,8 @@ bool function_of(Environ::Code& c, PyObject* fn)
     c.function.set(Ref::borrow(fn));
     c.code.set(Ref::borrow(PyFunction_GET_CODE(fn)));
     c.defaults.set(Ref::borrow(PyFunction_GET_DEFAULTS(fn)));
-    c.cell.set(Ref::borrow(closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr));
+    c.cell.set(
+        Ref::borrow(closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr));
     return true;
 }
 
@@ -161,15 +162,18 @@ bool code_unchanged(const Environ::Code& c)
 {
     PyObject* fn = c.function.get();
     PyObject* closure = PyFunction_GET_CLOSURE(fn);
-    return PyFunction_GET_CODE(fn) == c.code.get() && PyFunction_GET_DEFAULTS(fn) == c.defaults.get() &&
-           (closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr) == c.cell.get();
+    return PyFunction_GET_CODE(fn) == c.code.get() &&
+           PyFunction_GET_DEFAULTS(fn) == c.defaults.get() &&
+           (closure != nullptr ? PyCell_GET(PyTuple_GET_ITEM(closure, 0)) : nullptr) ==
+               c.cell.get();
 }
 
 // Follows everything the shortcut relies on.  Runs no Python code.
 bool setup_environ(const ModuleState& st, Environ& e)
 {
     PyObject* const os_name[] = {s_os};
-    PyObject* const os_names[] = {s_environ, s__Environ, s_KeyError, s_isinstance, s_str, s_TypeError};
+    PyObject* const os_names[] = {s_environ,    s__Environ, s_KeyError,
+                                  s_isinstance, s_str,      s_TypeError};
     PyObject* const builtin_names[] = {s_KeyError, s_isinstance, s_str, s_TypeError};
     if (!e.names.follow(st.dict.get(), os_name)) {
         return false;
@@ -181,7 +185,8 @@ bool setup_environ(const ModuleState& st, Environ& e)
     }
     PyObject* environ = e.os.original(0);
     PyObject* type = e.os.original(1);
-    if (environ == nullptr || type == nullptr || reinterpret_cast<PyObject*>(Py_TYPE(environ)) != type ||
+    if (environ == nullptr || type == nullptr ||
+        reinterpret_cast<PyObject*>(Py_TYPE(environ)) != type ||
         !PyUnstable_Type_AssignVersionTag(Py_TYPE(environ))) {
         return false;
     }
@@ -200,9 +205,10 @@ bool setup_environ(const ModuleState& st, Environ& e)
     }
     PyObject* data = e.own.original(0);
     PyObject* encode = e.own.original(1);
-    if (data == nullptr || !PyDict_CheckExact(data) || !e.data.follow(data, {}, false, &PyBytes_Type) ||
-        !function_of(e.code[2], encode) || !function_of(e.code[3], e.own.original(2)) ||
-        e.own.original(3) != encode || e.own.original(4) != e.code[3].function.get() ||
+    if (data == nullptr || !PyDict_CheckExact(data) ||
+        !e.data.follow(data, {}, false, &PyBytes_Type) || !function_of(e.code[2], encode) ||
+        !function_of(e.code[3], e.own.original(2)) || e.own.original(3) != encode ||
+        e.own.original(4) != e.code[3].function.get() ||
         PyFunction_GET_GLOBALS(encode) != PyModule_GetDict(os) ||
         PyFunction_GET_GLOBALS(getitem) != PyModule_GetDict(os) ||
         PyFunction_GET_GLOBALS(e.code[3].function.get()) != PyModule_GetDict(os)) {

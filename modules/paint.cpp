@@ -470,8 +470,8 @@ Py_ssize_t find_esc(const Ch* s, Py_ssize_t from, Py_ssize_t n)
         return -1;
     }
     if constexpr (sizeof(Ch) == 1) {
-        const void* hit = from < n ? std::memchr(s + from, kEsc, static_cast<size_t>(n - from))
-                                   : nullptr;
+        const void* hit =
+            from < n ? std::memchr(s + from, kEsc, static_cast<size_t>(n - from)) : nullptr;
         return hit != nullptr ? static_cast<const Ch*>(hit) - s : -1;
     } else {
         for (Py_ssize_t i = from; i < n; ++i) {
@@ -801,8 +801,7 @@ std::string_view ascii_view(PyObject* s)
 }
 
 // exc(f"{text}{obj!r}{tail}")
-[[gnu::cold]] void raise_repr(PyObject* exc, const char* text, PyObject* obj,
-                              const char* tail = "")
+[[gnu::cold]] void raise_repr(PyObject* exc, const char* text, PyObject* obj, const char* tail = "")
 {
     PyErr_Format(exc, "%s%R%s", text, obj, tail);
 }
@@ -917,11 +916,11 @@ enum OwnName { o_colors, o_styles, o_detect };
 enum ColorsName { c_NAMED_COLORS, c_COLOR_ALIASES };
 enum DetectName { d_ColorLevel, d_detect_color_level };
 
-Watched g_own;         // this module's namespace: _colors, _styles, _detect
-Watched g_colors_ns;   // NAMED_COLORS, COLOR_ALIASES
-Watched g_styles_ns;   // STYLES
-Watched g_detect_ns;   // ColorLevel, detect_color_level
-Watched g_named;       // the three tables, by their keys
+Watched g_own;        // this module's namespace: _colors, _styles, _detect
+Watched g_colors_ns;  // NAMED_COLORS, COLOR_ALIASES
+Watched g_styles_ns;  // STYLES
+Watched g_detect_ns;  // ColorLevel, detect_color_level
+Watched g_named;      // the three tables, by their keys
 Watched g_aliases;
 Watched g_styles_table;
 
@@ -994,8 +993,8 @@ void follow_tables(ModuleState& st)
 bool tables_stand()
 {
     return g_own.holds() && g_colors_ns.holds() && g_styles_ns.holds() && g_named.holds() &&
-           g_aliases.holds() && g_styles_table.holds() &&
-           plain_module(g_own.original(o_colors)) && plain_module(g_own.original(o_styles));
+           g_aliases.holds() && g_styles_table.holds() && plain_module(g_own.original(o_colors)) &&
+           plain_module(g_own.original(o_styles));
 }
 
 // _detect.detect_color_level, as reading it now would give it.
@@ -1055,15 +1054,15 @@ Ref normalise(PyObject* value)
         auto* q = static_cast<char*>(PyUnicode_DATA(out.get()));
         for (size_t i = 0; i < t.size(); ++i) {
             const char c = t[i];
-            q[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20)
+            q[i] = (c >= 'A' && c <= 'Z')   ? static_cast<char>(c | 0x20)
                    : (c == '-' || c == ' ') ? '_'
                                             : c;
         }
         return out;
     }
     Ref lowered = call_method(reinterpret_cast<PyObject*>(&PyUnicode_Type), s_lower, value);
-    Ref dashed = lowered ? Ref::steal(PyUnicode_Replace(lowered.get(), s_dash, s_underscore, -1))
-                         : Ref();
+    Ref dashed =
+        lowered ? Ref::steal(PyUnicode_Replace(lowered.get(), s_dash, s_underscore, -1)) : Ref();
     return dashed ? Ref::steal(PyUnicode_Replace(dashed.get(), s_space, s_underscore, -1)) : Ref();
 }
 
@@ -1215,8 +1214,8 @@ int check_rgb(PyObject* value, Rgb& rgb)
         }
         const long x = small_value(n.get(), 0, 255);
         if (x < 0 || count == 3) {
-            raise_repr(PyExc_ValueError, x < 0 ? kComponentRange : "RGB 元组须有 3 个分量，收到: ",
-                       value);
+            raise_repr(PyExc_ValueError,
+                       x < 0 ? kComponentRange : "RGB 元组须有 3 个分量，收到: ", value);
             return -1;
         }
         v[count++] = static_cast<int>(x);
@@ -1306,43 +1305,43 @@ int write_segment(PyUnicodeWriter* w, const Color& c, int level, bool background
     make_tables();
     const char* layer = background ? "48" : "38";
     switch (c.kind) {
-    case ColorKind::Name: {
-        int overflow = 0;
-        const long v = PyLong_AsLongAndOverflow(c.code, &overflow);
-        const bool shift =
-            background && (overflow < 0 || (overflow == 0 && (v < 40 || (v >= 90 && v <= 97))));
-        Ref code = shift ? Ref::steal(PyNumber_Add(c.code, i_10)) : Ref::borrow(c.code);
-        return code ? PyUnicodeWriter_WriteStr(w, code.get()) : -1;
-    }
-    case ColorKind::Index:
-        if (level >= 2) {
-            return PyUnicodeWriter_WriteUTF8(w, layer, 2) < 0 ||
-                           PyUnicodeWriter_WriteUTF8(w, ";5;", 3) < 0
-                       ? -1
-                       : write_number(w, c.index);
+        case ColorKind::Name: {
+            int overflow = 0;
+            const long v = PyLong_AsLongAndOverflow(c.code, &overflow);
+            const bool shift =
+                background && (overflow < 0 || (overflow == 0 && (v < 40 || (v >= 90 && v <= 97))));
+            Ref code = shift ? Ref::steal(PyNumber_Add(c.code, i_10)) : Ref::borrow(c.code);
+            return code ? PyUnicodeWriter_WriteStr(w, code.get()) : -1;
         }
-        return write_number(
-            w, basic_code(c.index < 16 ? c.index : nearest_16(g_tables.palette[c.index]),
-                          background));
-    case ColorKind::Rgb:
-        if (level == 3) {
-            if (PyUnicodeWriter_WriteUTF8(w, layer, 2) < 0 ||
-                PyUnicodeWriter_WriteUTF8(w, ";2;", 3) < 0 || write_number(w, c.rgb.r) < 0 ||
-                PyUnicodeWriter_WriteChar(w, ';') < 0 || write_number(w, c.rgb.g) < 0 ||
-                PyUnicodeWriter_WriteChar(w, ';') < 0) {
-                return -1;
+        case ColorKind::Index:
+            if (level >= 2) {
+                return PyUnicodeWriter_WriteUTF8(w, layer, 2) < 0 ||
+                               PyUnicodeWriter_WriteUTF8(w, ";5;", 3) < 0
+                           ? -1
+                           : write_number(w, c.index);
             }
-            return write_number(w, c.rgb.b);
-        }
-        if (level == 2) {
-            return PyUnicodeWriter_WriteUTF8(w, layer, 2) < 0 ||
-                           PyUnicodeWriter_WriteUTF8(w, ";5;", 3) < 0
-                       ? -1
-                       : write_number(w, nearest_256(c.rgb));
-        }
-        return write_number(w, basic_code(nearest_16(oklab(c.rgb)), background));
-    case ColorKind::None:
-        break;
+            return write_number(
+                w, basic_code(c.index < 16 ? c.index : nearest_16(g_tables.palette[c.index]),
+                              background));
+        case ColorKind::Rgb:
+            if (level == 3) {
+                if (PyUnicodeWriter_WriteUTF8(w, layer, 2) < 0 ||
+                    PyUnicodeWriter_WriteUTF8(w, ";2;", 3) < 0 || write_number(w, c.rgb.r) < 0 ||
+                    PyUnicodeWriter_WriteChar(w, ';') < 0 || write_number(w, c.rgb.g) < 0 ||
+                    PyUnicodeWriter_WriteChar(w, ';') < 0) {
+                    return -1;
+                }
+                return write_number(w, c.rgb.b);
+            }
+            if (level == 2) {
+                return PyUnicodeWriter_WriteUTF8(w, layer, 2) < 0 ||
+                               PyUnicodeWriter_WriteUTF8(w, ";5;", 3) < 0
+                           ? -1
+                           : write_number(w, nearest_256(c.rgb));
+            }
+            return write_number(w, basic_code(nearest_16(oklab(c.rgb)), background));
+        case ColorKind::None:
+            break;
     }
     return 0;
 }
@@ -1408,8 +1407,7 @@ struct AttributeCode {
 constexpr int kMaxOffs = kNumAttributes + 2;
 
 struct StyleObject {
-    PyObject_HEAD
-    PyObject* fields;  // (fg, bg, bold, ..., overline), canonical: equality and hash
+    PyObject_HEAD PyObject* fields;  // (fg, bg, bold, ..., overline), canonical: equality and hash
     Py_hash_t hash;
     Color colors[2];  // fg, bg; their codes owned
     int ncodes;
@@ -1702,7 +1700,8 @@ Ref new_style(PyObject* fg, PyObject* bg, Attributes values)
     for (int i = 0; i < kNumAttributes; ++i) {
         PyObject* v = values[i];
         if (v != Py_None && v != Py_True && v != Py_False) {
-            PyErr_Format(PyExc_TypeError, "%s%s %s%R", "样式属性 ", kAttributes[i], kAttributeType, v);
+            PyErr_Format(PyExc_TypeError, "%s%s %s%R", "样式属性 ", kAttributes[i], kAttributeType,
+                         v);
             return {};
         }
     }
@@ -1862,12 +1861,12 @@ Ref styled(PyObject* s, PyObject* prefix, PyObject* suffix, std::span<const std:
         return Ref::borrow(s);
     }
     switch (PyUnicode_KIND(s)) {
-    case PyUnicode_1BYTE_KIND:
-        return styled_kind<Py_UCS1>(s, prefix, suffix, offs);
-    case PyUnicode_2BYTE_KIND:
-        return styled_kind<Py_UCS2>(s, prefix, suffix, offs);
-    default:
-        return styled_kind<Py_UCS4>(s, prefix, suffix, offs);
+        case PyUnicode_1BYTE_KIND:
+            return styled_kind<Py_UCS1>(s, prefix, suffix, offs);
+        case PyUnicode_2BYTE_KIND:
+            return styled_kind<Py_UCS2>(s, prefix, suffix, offs);
+        default:
+            return styled_kind<Py_UCS4>(s, prefix, suffix, offs);
     }
 }
 
@@ -2142,9 +2141,7 @@ PyObject* style_str(PyObject* op)
         return nullptr;
     }
     int written = 0;
-    auto space = [&]() {
-        return written++ != 0 ? PyUnicodeWriter_WriteChar(w.get(), ' ') : 0;
-    };
+    auto space = [&]() { return written++ != 0 ? PyUnicodeWriter_WriteChar(w.get(), ' ') : 0; };
     for (int i = 0; i < st->ncodes; ++i) {
         const AttributeCode& c = st->codes[i];
         if (space() < 0 || (!c.value && PyUnicodeWriter_WriteUTF8(w.get(), "not ", 4) < 0) ||
@@ -2241,8 +2238,7 @@ PyObject* style_field(PyObject* op, void* closure)
 }
 
 // Style(...) calls Style.__new__, the function object.
-PyObject* style_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf,
-                           PyObject* kwnames)
+PyObject* style_vectorcall(PyObject* type, PyObject* const* args, size_t nargsf, PyObject* kwnames)
 {
     return construct_vectorcall(g_style_new.get(), type, args, nargsf, kwnames);
 }
@@ -2326,8 +2322,7 @@ Ref style_bind(Function&, PyObject* self, PyObject* stream, PyObject* level)
 // Pen: a style bound to a level.
 
 struct PenObject {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     PyObject* style;
     PyObject* level;
     PyObject* prefix;
@@ -2434,8 +2429,7 @@ PyObject* pen_repr(PyObject* op)
     }
     Ref name = attr(pen->level, s_name);
     Ref text = name ? field_text(name.get()) : Ref();
-    return text ? PyUnicode_FromFormat("<Pen level=%U style=%R>", text.get(), pen->style)
-                : nullptr;
+    return text ? PyUnicode_FromFormat("<Pen level=%U style=%R>", text.get(), pen->style) : nullptr;
 }
 
 int pen_setattro(PyObject*, PyObject*, PyObject*)
@@ -2471,8 +2465,7 @@ Ref paint(Function&, PyObject* text, PyObject* style, PyObject* level, PyObject*
 }
 
 // echo(text, style=None, /, *, file=None, end="\n", flush=False)
-Ref echo(Function&, PyObject* text, PyObject* style, PyObject* file, PyObject* end,
-         PyObject* flush)
+Ref echo(Function&, PyObject* text, PyObject* style, PyObject* file, PyObject* end, PyObject* flush)
 {
     Ref st;
     if (style != Py_None && !(st = to_style(style))) {
@@ -2546,15 +2539,15 @@ Ref strip_kind(PyObject* text)
     };
     void* data = PyUnicode_DATA(out.get());
     switch (PyUnicode_KIND(out.get())) {
-    case PyUnicode_1BYTE_KIND:
-        copy(static_cast<Py_UCS1*>(data));
-        break;
-    case PyUnicode_2BYTE_KIND:
-        copy(static_cast<Py_UCS2*>(data));
-        break;
-    default:
-        copy(static_cast<Py_UCS4*>(data));
-        break;
+        case PyUnicode_1BYTE_KIND:
+            copy(static_cast<Py_UCS1*>(data));
+            break;
+        case PyUnicode_2BYTE_KIND:
+            copy(static_cast<Py_UCS2*>(data));
+            break;
+        default:
+            copy(static_cast<Py_UCS4*>(data));
+            break;
     }
     return out;
 }
@@ -2572,12 +2565,12 @@ Ref strip(Function&, PyObject* text)
         return Ref::steal(PyUnicode_FromObject(text));
     }
     switch (PyUnicode_KIND(text)) {
-    case PyUnicode_1BYTE_KIND:
-        return strip_kind<Py_UCS1>(text);
-    case PyUnicode_2BYTE_KIND:
-        return strip_kind<Py_UCS2>(text);
-    default:
-        return strip_kind<Py_UCS4>(text);
+        case PyUnicode_1BYTE_KIND:
+            return strip_kind<Py_UCS1>(text);
+        case PyUnicode_2BYTE_KIND:
+            return strip_kind<Py_UCS2>(text);
+        default:
+            return strip_kind<Py_UCS4>(text);
     }
 }
 
@@ -2627,8 +2620,8 @@ bool rgb_arguments(PyObject* const* args, Rgb& rgb)
         v[i] = n ? static_cast<int>(small_value(n.get(), 0, 255)) : -1;
         if (v[i] < 0) {
             if (ok == 0 || n) {
-                PyErr_Format(PyExc_ValueError, "%s%s%R", kNames[i], " 须在 0-255 范围内，收到: ",
-                             value);
+                PyErr_Format(PyExc_ValueError, "%s%s%R", kNames[i],
+                             " 须在 0-255 范围内，收到: ", value);
             }
             return false;
         }
@@ -2736,9 +2729,10 @@ constexpr FunctionDef style_parse_def{
     .qualname = "Style.parse",
     .params = kParseParams,
     .returns = nullptr,
-    .doc = "解析样式字符串，如 'bold red on white'。\n\n"
-           "    标记以空白分隔，顺序任意: 样式属性名 (可加前缀 not)、前景色、\n"
-           "    on 加背景色。颜色写作名称、#RRGGBB、#RGB、color(N) 或 rgb(R,G,B)。\n    ",
+    .doc =
+        "解析样式字符串，如 'bold red on white'。\n\n"
+        "    标记以空白分隔，顺序任意: 样式属性名 (可加前缀 not)、前景色、\n"
+        "    on 加背景色。颜色写作名称、#RRGGBB、#RGB、color(N) 或 rgb(R,G,B)。\n    ",
     .impl = bind<style_parse>,
     .line = 548,
 };
@@ -2748,8 +2742,9 @@ constexpr FunctionDef style_codes_def{
     .qualname = "Style.codes",
     .params = kCodesParams,
     .returns = nullptr,
-    .doc = "返回给定色彩级别下的 (前缀, 后缀)。\n\n"
-           "    后缀只关闭本样式开启的属性与颜色，从不使用 \\x1b[0m。\n    ",
+    .doc =
+        "返回给定色彩级别下的 (前缀, 后缀)。\n\n"
+        "    后缀只关闭本样式开启的属性与颜色，从不使用 \\x1b[0m。\n    ",
     .impl = bind<style_codes>,
     .line = 593,
 };
@@ -2759,9 +2754,10 @@ constexpr FunctionDef style_render_def{
     .qualname = "Style.render",
     .params = kRenderParams,
     .returns = nullptr,
-    .doc = "按色彩级别为文本加上样式。\n\n"
-           "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n"
-           "    文本中的重置序列之后会重新写入本样式的前缀，嵌套的样式因此得以保持。\n    ",
+    .doc =
+        "按色彩级别为文本加上样式。\n\n"
+        "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n"
+        "    文本中的重置序列之后会重新写入本样式的前缀，嵌套的样式因此得以保持。\n    ",
     .impl = bind<style_render>,
     .line = 599,
 };
@@ -2791,9 +2787,10 @@ constexpr FunctionDef paint_def{
     .params = kPaintParams,
     .positional_only = 2,
     .returns = "str",
-    .doc = "按终端能力为文本加上样式。\n\n"
-           "    style 可以是 Style、样式字符串或 None (此时原样返回 str(text)，不做检测)。\n"
-           "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n    ",
+    .doc =
+        "按终端能力为文本加上样式。\n\n"
+        "    style 可以是 Style、样式字符串或 None (此时原样返回 str(text)，不做检测)。\n"
+        "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n    ",
     .impl = bind<paint>,
     .line = 675,
 };
@@ -2803,8 +2800,9 @@ constexpr FunctionDef echo_def{
     .params = kEchoParams,
     .positional_only = 2,
     .returns = "None",
-    .doc = "将带样式文本写入 file (默认 sys.stdout)。\n\n"
-           "    色彩级别按 file 检测；文本与 end 一次写入。\n    ",
+    .doc =
+        "将带样式文本写入 file (默认 sys.stdout)。\n\n"
+        "    色彩级别按 file 检测；文本与 end 一次写入。\n    ",
     .impl = bind<echo>,
     .line = 688,
 };
@@ -2813,9 +2811,10 @@ constexpr FunctionDef strip_def{
     .name = "strip",
     .params = kStripParams,
     .returns = "str",
-    .doc = "去除文本中的转义序列。\n\n"
-           "    包括 CSI (如颜色与样式)、OSC (如 OSC 8 超链接)、DCS、SOS、PM、APC\n"
-           "    及其他 ESC 序列；结尾处未结束的序列一并去除。\n    ",
+    .doc =
+        "去除文本中的转义序列。\n\n"
+        "    包括 CSI (如颜色与样式)、OSC (如 OSC 8 超链接)、DCS、SOS、PM、APC\n"
+        "    及其他 ESC 序列；结尾处未结束的序列一并去除。\n    ",
     .impl = bind<strip>,
     .line = 713,
 };
@@ -2824,9 +2823,10 @@ constexpr FunctionDef downgrade_def{
     .name = "downgrade",
     .params = kDowngradeParams,
     .returns = "str",
-    .doc = "返回一种颜色在给定色彩级别下的完整转义序列。\n\n"
-           "    TRUECOLOR 按原样输出；EXTENDED 将十六进制与 RGB 换为最接近的 256 色；\n"
-           "    BASIC 换为 16 色；NONE 返回空字符串。\n    ",
+    .doc =
+        "返回一种颜色在给定色彩级别下的完整转义序列。\n\n"
+        "    TRUECOLOR 按原样输出；EXTENDED 将十六进制与 RGB 换为最接近的 256 色；\n"
+        "    BASIC 换为 16 色；NONE 返回空字符串。\n    ",
     .impl = bind<downgrade>,
     .line = 734,
 };
@@ -2835,8 +2835,9 @@ constexpr FunctionDef nearest_256_def{
     .name = "nearest_256",
     .params = kRgbParams,
     .returns = "int",
-    .doc = "返回 256 色调色板 (16-255) 中最接近的颜色索引。\n\n"
-           "    在 Oklab 空间中按欧氏距离比较，距离相同时取较小的索引。\n    ",
+    .doc =
+        "返回 256 色调色板 (16-255) 中最接近的颜色索引。\n\n"
+        "    在 Oklab 空间中按欧氏距离比较，距离相同时取较小的索引。\n    ",
     .impl = bind<nearest_256_of>,
     .line = 756,
 };
@@ -2845,9 +2846,10 @@ constexpr FunctionDef nearest_16_def{
     .name = "nearest_16",
     .params = kRgbParams,
     .returns = "int",
-    .doc = "返回 16 色中最接近的颜色索引 (0-15)。\n\n"
-           "    先看色相：彩度低于 0.04 的颜色在黑、灰、白、亮白之间选择，\n"
-           "    其他颜色取色相最近的基本色及其高亮色；再按 Oklab 距离取较近者。\n    ",
+    .doc =
+        "返回 16 色中最接近的颜色索引 (0-15)。\n\n"
+        "    先看色相：彩度低于 0.04 的颜色在黑、灰、白、亮白之间选择，\n"
+        "    其他颜色取色相最近的基本色及其高亮色；再按 Oklab 距离取较近者。\n    ",
     .impl = bind<nearest_16_of>,
     .line = 764,
 };
@@ -2872,12 +2874,12 @@ PyGetSetDef style_getset[] = {
 };
 
 PyType_Slot style_slots[] = {
-    {Py_tp_doc, const_cast<char*>(
-                    "文本样式：前景色、背景色与十个样式属性。\n\n"
-                    "    颜色可以是颜色名称 (如 'red')、十六进制字符串 (如 '#ff8800')、\n"
-                    "    256 色索引 (0-255) 或 RGB 元组 (r, g, b)。\n"
-                    "    样式属性取 True (开启)、False (关闭) 或 None (不改变)。\n"
-                    "    构造时即校验全部参数，并按当时的颜色表与样式表确定转义码。\n    ")},
+    {Py_tp_doc,
+     const_cast<char*>("文本样式：前景色、背景色与十个样式属性。\n\n"
+                       "    颜色可以是颜色名称 (如 'red')、十六进制字符串 (如 '#ff8800')、\n"
+                       "    256 色索引 (0-255) 或 RGB 元组 (r, g, b)。\n"
+                       "    样式属性取 True (开启)、False (关闭) 或 None (不改变)。\n"
+                       "    构造时即校验全部参数，并按当时的颜色表与样式表确定转义码。\n    ")},
     {Py_tp_new, reinterpret_cast<void*>(&style_tp_new)},
     {Py_tp_vectorcall, reinterpret_cast<void*>(&style_vectorcall)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&style_dealloc)},
@@ -2892,10 +2894,7 @@ PyType_Slot style_slots[] = {
 };
 
 PyType_Spec style_spec = {
-    "tintara.paint.Style",
-    sizeof(StyleObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    "tintara.paint.Style", sizeof(StyleObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     style_slots,
 };
 

@@ -154,8 +154,7 @@ Ref style_table()
 int body(Module& m)
 {
     if (m.set(s_ESC, Ref::borrow(s_escape)) < 0 || m.set(s_RESET_ALL, reset_all(m)) < 0 ||
-        m.set(s_STYLES, style_table()) < 0 || m.def(style_on_def) < 0 ||
-        m.def(style_off_def) < 0) {
+        m.set(s_STYLES, style_table()) < 0 || m.def(style_on_def) < 0 || m.def(style_off_def) < 0) {
         return -1;
     }
     // From here on the shortcuts may rely on what the body made.
