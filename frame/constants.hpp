@@ -4,6 +4,8 @@
 
 #include "frame/ref.hpp"
 
+#include <cstddef>
+
 namespace tintara {
 
 // Constants created when a module body starts (and kept for the process's
@@ -39,5 +41,26 @@ private:
 
 // Creates every registered constant.  0 on success, -1 with an exception.
 int make_constants();
+
+// A string literal as a template argument.
+template <size_t N>
+struct Literal {
+    char text[N];
+    consteval Literal(const char (&s)[N]) noexcept  // NOLINT: converts from a literal
+    {
+        for (size_t i = 0; i < N; ++i) {
+            text[i] = s[i];
+        }
+    }
+};
+
+// The interned str of a literal, made with the other constants when a
+// module body starts: str<"ESC">.
+template <Literal L>
+inline Str str{L.text};
+
+// The int of a value, made likewise: integer<10>.
+template <long V>
+inline Int integer{V};
 
 }  // namespace tintara

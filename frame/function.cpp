@@ -1,34 +1,23 @@
-// The function type: calling through vectorcall, binding arguments to
-// parameters with the interpreter's messages, the attributes that
-// inspect.signature() and help() read, and traceback entries.
-#include "frame/frame.hpp"
-#include "frame/internal.hpp"
+// The function type: the attributes that inspect.signature() and help()
+// read, the code objects behind them, and traceback entries.
+#include "frame/function.hpp"
+
+#include "frame/constants.hpp"
+#include "frame/module.hpp"
 
 #include <frameobject.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <string_view>
 
 namespace tintara {
 
-struct FunctionRuntime {
-    const FunctionDef* def = nullptr;
-    Held names[kMaxParams];      // the parameters' names, interned
-    Py_ssize_t npositional = 0;  // parameters that are not keyword-only
-    Py_ssize_t ndefaults = 0;    // of those, the ones with a default
-    bool all_any = false;        // every parameter takes any object unchanged
-    Held name;
-    Held qualname;
-    Held code;   // __code__, made when first asked for
-    Held trace;  // the code of the traceback entries, made at the first failure
-};
-
 namespace {
 
-Str s_replace{"replace"};
 
 // The runtime records of this shared library's functions, one per
-// FunctionDef, kept for the process's lifetime (a failed import's retry
-// finds them again).
+// FunctionDef, kept for the process's lifetime.
 constexpr int kMaxFunctions = 32;
 FunctionRuntime g_runtimes[kMaxFunctions];
 
@@ -44,296 +33,100 @@ FunctionRuntime* runtime_of(const FunctionDef& def)
     return nullptr;
 }
 
-// ---------------------------------------------------------------------------
-// Errors of binding.  Cold and out of line: the hot path only tests.
-
-[[gnu::cold]] void raise_positional_count(const FunctionDef& def, const char* quantity,
-                                          Py_ssize_t expected, Py_ssize_t given)
+Ref text_object(std::string_view text)
 {
-    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
-                 def.name, quantity, expected, expected == 1 ? "" : "s", given);
+    return Ref::steal(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-[[gnu::cold]] void raise_keyword_error(const FunctionDef& def, const char* what, PyObject* key)
+Ref interned(std::string_view text)
 {
-    PyErr_Format(PyExc_TypeError, "%s() %s '%U'", def.name, what, key);
+    PyObject* s = text_object(text).release();
+    if (s != nullptr) {
+        PyUnicode_InternInPlace(&s);
+    }
+    return Ref::steal(s);
 }
 
-// Which parameter does a keyword name?  Identity first, then equality;
-// positional-only parameters are not looked at.  Returns the index, -1 for
-// none, -2 with an exception.
-inline Py_ssize_t find_keyword(const Function& f, Py_ssize_t nparams, PyObject* key)
+// The object a default's text spells: None, True, False, an int, or a str
+// in quotes with \n, \t, \\ and quote escapes.
+Ref default_object(std::string_view text)
 {
-    const FunctionRuntime& rt = *f.runtime;
-    const Py_ssize_t first = f.def->positional_only;
-    for (Py_ssize_t j = first; j < nparams; ++j) {
-        if (rt.names[j].get() == key) {
-            return j;
-        }
+    if (text == "None") {
+        return Ref::borrow(Py_None);
     }
-    for (Py_ssize_t j = first; j < nparams; ++j) {
-        int cmp = PyUnicode_Compare(rt.names[j].get(), key);
-        if (cmp == 0) {
-            return j;
-        }
-        if (cmp == -1 && PyErr_Occurred()) {
-            return -2;
-        }
+    if (text == "True" || text == "False") {
+        return Ref::borrow(text == "True" ? Py_True : Py_False);
     }
-    return -1;
-}
-
-// Positional-only parameters named by keywords: raises the interpreter's
-// TypeError listing them and returns -1; 0 when there are none.
-[[gnu::cold]] int raise_positional_only(const Function& f, PyObject* kwnames)
-{
-    const FunctionDef& def = *f.def;
-    Ref names = Ref::steal(PyList_New(0));
-    if (!names) {
-        return -1;
-    }
-    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
-        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-        for (Py_ssize_t j = 0; j < def.positional_only; ++j) {
-            const int cmp = PyUnicode_Compare(f.runtime->names[j].get(), key);
-            if (cmp == -1 && PyErr_Occurred()) {
-                return -1;
+    if (text.size() >= 2 && (text[0] == '\'' || text[0] == '"') && text.back() == text[0]) {
+        const std::string_view body(text.data() + 1, text.size() - 2);
+        char buf[64];
+        size_t n = 0;
+        for (size_t i = 0; i < body.size() && n < sizeof buf; ++i) {
+            char c = body[i];
+            if (c == '\\' && i + 1 < body.size()) {
+                c = body[++i];
+                c = c == 'n' ? '\n' : c == 't' ? '\t' : c;
             }
-            if (cmp == 0) {
-                if (PyList_Append(names.get(), key) < 0) {
-                    return -1;
-                }
-                break;
-            }
+            buf[n++] = c;
         }
+        return text_object({buf, n});
     }
-    if (PyList_GET_SIZE(names.get()) == 0) {
+    Ref digits = text_object(text);
+    return digits ? Ref::steal(PyLong_FromUnicodeObject(digits.get(), 10)) : Ref();
+}
+
+// The names and defaults of def, made the first time a function of it is.
+// Its code objects are made when first needed, which keeps them out of the
+// import.
+int prepare(FunctionRuntime& rt)
+{
+    const FunctionDef& def = *rt.def;
+    const Signature& sig = def.impl.signature;
+    if (rt.qualname) {
         return 0;
     }
-    Ref comma = Ref::steal(PyUnicode_FromString(", "));
-    Ref joined = comma ? Ref::steal(PyUnicode_Join(comma.get(), names.get())) : Ref();
-    if (joined) {
-        PyErr_Format(PyExc_TypeError,
-                     "%.200s() got some positional-only arguments passed as keyword arguments: "
-                     "'%U'",
-                     def.name, joined.get());
+    rt.npositional = rt.ndefaults = 0;
+    rt.all_any = true;
+    for (int j = 0; j < sig.size(); ++j) {
+        const ParamSpec& p = sig[j];
+        rt.npositional += p.keyword_only ? 0 : 1;
+        rt.ndefaults += !p.keyword_only && p.has_default() ? 1 : 0;
+        rt.all_any = rt.all_any && def.impl.kinds[static_cast<size_t>(j)].kind == Kind::Any;
+        if ((!rt.names[j] && !rt.names[j].set(interned(p.name))) ||
+            (p.has_default() && !rt.defaults[j] && !rt.defaults[j].set(default_object(p.fallback)))) {
+            return -1;
+        }
     }
-    return -1;
-}
-
-// Binds args to def's parameters.  bound[] receives borrowed values; owned[]
-// keeps the ones made here alive.  0 or -1.
-int bind_arguments(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                   PyObject** bound, Ref* owned)
-{
-    const FunctionDef& def = *f.def;
-    const auto nparams = static_cast<Py_ssize_t>(def.params.size());
-    const Py_ssize_t npositional = f.runtime->npositional;
-    const Py_ssize_t ndefaults = f.runtime->ndefaults;
-
-    // 1. Too many positional arguments.
-    if (nargs > npositional) {
-        raise_positional_count(def, ndefaults ? "at most" : "exactly", npositional, nargs);
+    if (!rt.name && !rt.name.set(interned(def.name))) {
         return -1;
     }
-    for (Py_ssize_t j = 0; j < nparams; ++j) {
-        bound[j] = j < nargs ? args[j] : nullptr;
-    }
-
-    // 2. Keywords.
-    const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
-    for (Py_ssize_t k = 0; k < nkw; ++k) {
-        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-        if (!PyUnicode_Check(key)) {
-            PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", def.name);
-            return -1;
-        }
-        Py_ssize_t j = find_keyword(f, nparams, key);
-        if (j == -2) {
-            return -1;
-        }
-        if (j == -1) {
-            if (raise_positional_only(f, kwnames) == 0) {
-                raise_keyword_error(def, "got an unexpected keyword argument", key);
-            }
-            return -1;
-        }
-        if (bound[j] != nullptr) {
-            raise_keyword_error(def, "got multiple values for keyword argument", key);
-            return -1;
-        }
-        bound[j] = args[nargs + k];
-    }
-
-    // 3. and 4. Missing arguments and defaults.
-    for (Py_ssize_t j = 0; j < nparams; ++j) {
-        if (bound[j] != nullptr) {
-            continue;
-        }
-        const Param& p = def.params[static_cast<size_t>(j)];
-        if (p.has_default()) {
-            bound[j] = p.default_object();
-        } else if (!p.keyword_only) {
-            raise_positional_count(def, ndefaults ? "at least" : "exactly", npositional - ndefaults,
-                                   nargs);
-            return -1;
-        }
-    }
-    for (Py_ssize_t j = 0; j < nparams; ++j) {
-        if (bound[j] == nullptr) {
-            PyErr_Format(PyExc_TypeError, "%s() needs keyword-only argument %U", def.name,
-                         f.runtime->names[j].get());
-            return -1;
-        }
-    }
-
-    // 5. Truth values.
-    for (Py_ssize_t j = 0; j < nparams; ++j) {
-        if (def.params[static_cast<size_t>(j)].kind != Kind::Truth) {
-            continue;
-        }
-        PyObject* v = bound[j];
-        if (v != Py_True && v != Py_False) {
-            int t = v == Py_None ? 0 : PyObject_IsTrue(v);
-            if (t < 0) {
-                return -1;
-            }
-            bound[j] = t ? Py_True : Py_False;
-        }
-    }
-
-    // 6. Enforced and coerced types, in parameter order.
-    for (Py_ssize_t j = 0; j < nparams; ++j) {
-        const Param& p = def.params[static_cast<size_t>(j)];
-        if (p.kind == Kind::ExactStr && !PyUnicode_CheckExact(bound[j])) {
-            raise_incorrect_type(p.name, &PyUnicode_Type, bound[j]);
-            return -1;
-        }
-        if (p.kind == Kind::Int && !PyLong_CheckExact(bound[j])) {
-            owned[j] = coerce_int(bound[j], p.name);
-            if (!owned[j]) {
-                return -1;
-            }
-            bound[j] = owned[j].get();
-        }
-    }
-    return 0;
+    return rt.qualname.set(interned(def.qualname ? def.qualname : def.name)) ? 0 : -1;
 }
-
-[[gnu::cold]] void raise_no_parameters(const FunctionDef& def, Py_ssize_t nargs, PyObject* kwnames)
-{
-    if (kwnames != nullptr && PyTuple_GET_SIZE(kwnames) != 0) {
-        PyErr_Format(PyExc_TypeError, "%.200s() %s", def.name, "takes no keyword arguments");
-    } else {
-        PyErr_Format(PyExc_TypeError, "%.200s() %s (%zd given)", def.name, "takes no arguments",
-                     nargs);
-    }
-}
-
-// The common keyword call, bound exactly as bind_arguments() would: every
-// parameter takes any object, and each keyword is one of the interned
-// parameter names itself.  False, having run no code, for anything else.
-bool bind_quickly(const Function& f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                  PyObject** bound) noexcept
-{
-    const FunctionRuntime& rt = *f.runtime;
-    const auto nparams = static_cast<Py_ssize_t>(f.def->params.size());
-    if (!rt.all_any || nargs > rt.npositional) {
-        return false;
-    }
-    for (Py_ssize_t j = 0; j < nparams; ++j) {
-        bound[j] = j < nargs ? args[j] : nullptr;
-    }
-    const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
-    for (Py_ssize_t k = 0; k < nkw; ++k) {
-        PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-        Py_ssize_t j = f.def->positional_only;
-        while (j < nparams && rt.names[j].get() != key) {
-            ++j;
-        }
-        if (j == nparams || bound[j] != nullptr) {
-            return false;
-        }
-        bound[j] = args[nargs + k];
-    }
-    for (Py_ssize_t j = 0; j < nparams; ++j) {
-        if (bound[j] == nullptr) {
-            const Param& p = f.def->params[static_cast<size_t>(j)];
-            if (!p.has_default()) {
-                return false;
-            }
-            bound[j] = p.default_object();
-        }
-    }
-    return true;
-}
-
-// Binding into arrays of N: functions of a few parameters (most of them) do
-// not pay for the room a long parameter list needs.
-template <int N>
-Ref bind_and_run(Function& self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
-{
-    PyObject* bound[N];
-    if (bind_quickly(self, args, nargs, kwnames, bound)) {
-        return self.def->impl.call(self, bound);
-    }
-    Ref owned[N];
-    if (bind_arguments(self, args, nargs, kwnames, bound, owned) < 0) {
-        return {};
-    }
-    return self.def->impl.call(self, bound);
-}
-
-}  // namespace
-
-PyObject* bind_and_call(PyObject* callable, PyObject* const* args, size_t nargsf,
-                        PyObject* kwnames) noexcept
-{
-    Function& self = *reinterpret_cast<Function*>(callable);
-    const FunctionDef& def = *self.def;
-    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-    Ref result;
-    if (def.params.empty()) {
-        if (nargs == 0 && (kwnames == nullptr || PyTuple_GET_SIZE(kwnames) == 0)) {
-            result = def.impl.call(self, args);
-        } else {
-            raise_no_parameters(def, nargs, kwnames);
-        }
-    } else if (def.params.size() <= kFewParams) {
-        result = bind_and_run<kFewParams>(self, args, nargs, kwnames);
-    } else {
-        result = bind_and_run<kMaxParams>(self, args, nargs, kwnames);
-    }
-    if (!result) {
-        add_traceback(self);
-    }
-    assert(!result || !PyErr_Occurred());
-    return result.release();
-}
-
-namespace {
 
 // ---------------------------------------------------------------------------
 // The code objects: __code__ with the real argument and local names, and the
 // empty one that names the traceback entries.
 
-Ref name_tuple(std::span<const char* const> a, std::span<const char* const> b = {})
+// The names of a space-separated list, after the parameter names if given.
+Ref name_tuple(std::string_view list, const FunctionRuntime* params = nullptr)
 {
-    Ref t = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(a.size() + b.size())));
-    if (!t) {
-        return t;
-    }
-    Py_ssize_t i = 0;
-    for (auto part : {a, b}) {
-        for (const char* name : part) {
-            Ref s = Ref::steal(PyUnicode_InternFromString(name));
-            if (!s) {
-                return {};
-            }
-            PyTuple_SET_ITEM(t.get(), i++, s.release());
+    Ref names = Ref::steal(PyList_New(0));
+    const int nparams = params != nullptr ? params->def->impl.signature.size() : 0;
+    for (int j = 0; names && j < nparams; ++j) {
+        if (PyList_Append(names.get(), params->names[j].get()) < 0) {
+            return {};
         }
     }
-    return t;
+    while (names && !list.empty()) {
+        const size_t space = std::min(list.find(' '), list.size());
+        Ref name = interned({list.data(), space});
+        if (!name || PyList_Append(names.get(), name.get()) < 0) {
+            return {};
+        }
+        list.remove_prefix(std::min(space + 1, list.size()));
+    }
+    return names ? Ref::steal(PyList_AsTuple(names.get())) : Ref();
 }
 
 int set_item(PyObject* dict, const char* key, Ref value)
@@ -344,30 +137,27 @@ int set_item(PyObject* dict, const char* key, Ref value)
 Ref make_code(const ModuleState& st, const FunctionRuntime& rt)
 {
     const FunctionDef& def = *rt.def;
-    const char* params[kMaxParams];
+    const Signature& sig = def.impl.signature;
     int nkwonly = 0;
-    for (size_t j = 0; j < def.params.size(); ++j) {
-        params[j] = def.params[j].name;
-        nkwonly += def.params[j].keyword_only ? 1 : 0;
+    for (int j = 0; j < sig.size(); ++j) {
+        nkwonly += sig[j].keyword_only ? 1 : 0;
     }
-    const int nparams = static_cast<int>(def.params.size());
     Ref empty =
         Ref::steal(reinterpret_cast<PyObject*>(PyCode_NewEmpty(st.file_name, def.name, def.line)));
-    Ref replace = empty ? Ref::steal(PyObject_GetAttr(empty.get(), s_replace)) : Ref();
+    Ref replace = empty ? Ref::steal(PyObject_GetAttr(empty.get(), str<"replace">)) : Ref();
     Ref kwargs = Ref::steal(PyDict_New());
-    if (!replace || !kwargs) {
+    Ref varnames = name_tuple(def.locals, &rt);
+    if (!replace || !kwargs || !varnames) {
         return {};
     }
     PyObject* kw = kwargs.get();
-    const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (def.freevars.empty() ? 0 : CO_NESTED);
-    if (set_item(kw, "co_argcount", Ref::steal(PyLong_FromLong(nparams - nkwonly))) < 0 ||
-        set_item(kw, "co_posonlyargcount", Ref::steal(PyLong_FromLong(def.positional_only))) < 0 ||
+    const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (*def.freevars == '\0' ? 0 : CO_NESTED);
+    if (set_item(kw, "co_argcount", Ref::steal(PyLong_FromLong(sig.size() - nkwonly))) < 0 ||
+        set_item(kw, "co_posonlyargcount", Ref::steal(PyLong_FromLong(sig.positional_only()))) < 0 ||
         set_item(kw, "co_kwonlyargcount", Ref::steal(PyLong_FromLong(nkwonly))) < 0 ||
-        set_item(kw, "co_nlocals",
-                 Ref::steal(PyLong_FromSize_t(def.params.size() + def.locals.size()))) < 0 ||
-        set_item(kw, "co_varnames",
-                 name_tuple(std::span<const char* const>(params, def.params.size()), def.locals)) <
+        set_item(kw, "co_nlocals", Ref::steal(PyLong_FromSsize_t(PyTuple_GET_SIZE(varnames.get())))) <
             0 ||
+        set_item(kw, "co_varnames", std::move(varnames)) < 0 ||
         set_item(kw, "co_freevars", name_tuple(def.freevars)) < 0 ||
         set_item(kw, "co_cellvars", name_tuple(def.cellvars)) < 0 ||
         set_item(kw, "co_flags", Ref::steal(PyLong_FromLong(flags))) < 0 ||
@@ -375,49 +165,6 @@ Ref make_code(const ModuleState& st, const FunctionRuntime& rt)
         return {};
     }
     return Ref::steal(PyObject_VectorcallDict(replace.get(), nullptr, 0, kw));
-}
-
-// The logic's arguments take what the parameters say.
-int check_binding(const FunctionDef& def)
-{
-    bool same = def.impl.kinds.size() == def.params.size() && def.params.size() <= kMaxParams;
-    for (size_t j = 0; same && j < def.params.size(); ++j) {
-        same = def.impl.kinds[j] == def.params[j].kind;
-    }
-    if (!same) {
-        PyErr_Format(PyExc_SystemError, "%s(): its logic takes other arguments than its parameters",
-                     def.name);
-        return -1;
-    }
-    return 0;
-}
-
-// The names of def, made the first time a function of it is.  Its code
-// objects are made when first needed, which keeps them out of the import.
-int prepare(FunctionRuntime& rt)
-{
-    const FunctionDef& def = *rt.def;
-    if (rt.qualname) {
-        return 0;
-    }
-    rt.npositional = rt.ndefaults = 0;
-    rt.all_any = true;
-    for (const Param& p : def.params) {
-        rt.npositional += p.keyword_only ? 0 : 1;
-        rt.ndefaults += !p.keyword_only && p.has_default() ? 1 : 0;
-        rt.all_any = rt.all_any && p.kind == Kind::Any;
-    }
-    for (size_t j = 0; j < def.params.size(); ++j) {
-        Held& name = rt.names[j];
-        if (!name && !name.set(Ref::steal(PyUnicode_InternFromString(def.params[j].name)))) {
-            return -1;
-        }
-    }
-    if (!rt.name && rt.name.set(Ref::steal(PyUnicode_InternFromString(def.name))) == nullptr) {
-        return -1;
-    }
-    const char* qualname = def.qualname ? def.qualname : def.name;
-    return rt.qualname.set(Ref::steal(PyUnicode_InternFromString(qualname))) ? 0 : -1;
 }
 
 // The empty code object that names def's traceback entries, e.g.
@@ -456,7 +203,6 @@ int function_traverse(PyObject* op, visitproc visit, void* arg)
     Py_VISIT(f->module);
     Py_VISIT(f->doc);
     Py_VISIT(f->defaults);
-    Py_VISIT(f->kwdefaults);
     Py_VISIT(f->annotations);
     Py_VISIT(f->dict);
     return 0;
@@ -471,7 +217,6 @@ int function_clear(PyObject* op)
     Py_CLEAR(f->module);
     Py_CLEAR(f->doc);
     Py_CLEAR(f->defaults);
-    Py_CLEAR(f->kwdefaults);
     Py_CLEAR(f->annotations);
     Py_CLEAR(f->dict);
     return 0;
@@ -508,7 +253,7 @@ PyObject* function_descr_get(PyObject* op, PyObject* obj, PyObject*)
 PyObject* get_str_field(PyObject* op, void* closure)
 {
     auto* f = reinterpret_cast<Function*>(op);
-    return Py_NewRef(closure != nullptr ? f->qualname : f->name);
+    return Ref::borrow(closure != nullptr ? f->qualname : f->name).release();
 }
 
 int set_str_field(PyObject* op, PyObject* value, void* closure)
@@ -519,20 +264,34 @@ int set_str_field(PyObject* op, PyObject* value, void* closure)
                      closure != nullptr ? "__qualname__" : "__name__");
         return -1;
     }
-    Py_XSETREF(closure != nullptr ? f->qualname : f->name, Py_NewRef(value));
+    PyObject*& field = closure != nullptr ? f->qualname : f->name;
+    Ref old = Ref::steal(std::exchange(field, Ref::borrow(value).release()));
     return 0;
 }
 
 PyObject* get_defaults(PyObject* op, void*)
 {
     PyObject* v = reinterpret_cast<Function*>(op)->defaults;
-    return Py_NewRef(v != nullptr ? v : Py_None);
+    return Ref::borrow(v != nullptr ? v : Py_None).release();
 }
 
+// A new dict each time, as the keyword-only defaults are fixed: changing
+// the dict handed out changes neither calls nor what signatures show.
 PyObject* get_kwdefaults(PyObject* op, void*)
 {
-    PyObject* v = reinterpret_cast<Function*>(op)->kwdefaults;
-    return Py_NewRef(v != nullptr ? v : Py_None);
+    const FunctionRuntime& rt = *reinterpret_cast<Function*>(op)->runtime;
+    const Signature& sig = rt.def->impl.signature;
+    Ref kwdefaults;
+    for (int j = 0; j < sig.size(); ++j) {
+        if (!sig[j].keyword_only || !rt.defaults[j]) {
+            continue;
+        }
+        if ((!kwdefaults && !(kwdefaults = Ref::steal(PyDict_New()))) ||
+            PyDict_SetItem(kwdefaults.get(), rt.names[j].get(), rt.defaults[j].get()) < 0) {
+            return nullptr;
+        }
+    }
+    return kwdefaults ? kwdefaults.release() : Ref::borrow(Py_None).release();
 }
 
 PyObject* get_code(PyObject* op, void*)
@@ -558,7 +317,7 @@ PyObject* get_annotations(PyObject* op, void*)
     if (f->annotations == nullptr && (f->annotations = PyDict_New()) == nullptr) {
         return nullptr;
     }
-    return Py_NewRef(f->annotations);
+    return Ref::borrow(f->annotations).release();
 }
 
 int set_annotations(PyObject* op, PyObject* value, void*)
@@ -571,7 +330,7 @@ int set_annotations(PyObject* op, PyObject* value, void*)
         PyErr_SetString(PyExc_TypeError, "__annotations__ must be set to a dict object");
         return -1;
     }
-    Py_XSETREF(f->annotations, Py_XNewRef(value));
+    Ref old = Ref::steal(std::exchange(f->annotations, Ref::borrow(value).release()));
     return 0;
 }
 
@@ -645,6 +404,44 @@ void add_traceback_code(const ModuleState& st, PyObject* code) noexcept
     }
 }
 
+// __annotations__ as a def statement makes it: each annotated parameter's
+// text, and "return".
+Ref annotations_of(const FunctionRuntime& rt)
+{
+    const Signature& sig = rt.def->impl.signature;
+    Ref annotations = Ref::steal(PyDict_New());
+    for (int j = 0; annotations && j < sig.size(); ++j) {
+        if (sig[j].annotation.empty()) {
+            continue;
+        }
+        Ref text = text_object(sig[j].annotation);
+        if (!text || PyDict_SetItem(annotations.get(), rt.names[j].get(), text.get()) < 0) {
+            return {};
+        }
+    }
+    if (annotations && !sig.returns().empty() &&
+        set_item(annotations.get(), "return", text_object(sig.returns())) < 0) {
+        return {};
+    }
+    return annotations;
+}
+
+// __defaults__: the positional parameters' defaults, or None.
+Ref defaults_of(const FunctionRuntime& rt)
+{
+    if (rt.ndefaults == 0) {
+        return {};
+    }
+    Ref defaults = Ref::steal(PyTuple_New(rt.ndefaults));
+    Py_ssize_t i = 0;
+    for (int j = 0; defaults && j < rt.npositional; ++j) {
+        if (rt.defaults[j]) {
+            PyTuple_SET_ITEM(defaults.get(), i++, rt.defaults[j].ref().release());
+        }
+    }
+    return defaults;
+}
+
 }  // namespace
 
 PyTypeObject* function_type() noexcept
@@ -658,56 +455,24 @@ PyTypeObject* function_type() noexcept
 Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
 {
     FunctionRuntime* rt = runtime_of(def);
-    if (rt == nullptr || check_binding(def) < 0 || prepare(*rt) < 0) {
+    if (rt == nullptr || prepare(*rt) < 0) {
         return {};
     }
-    Ref annotations = Ref::steal(PyDict_New());
-    if (!annotations) {
-        return {};
-    }
-    for (size_t j = 0; j < def.params.size(); ++j) {
-        const char* text = def.params[j].annotation;
-        if (text != nullptr && set_item(annotations.get(), def.params[j].name,
-                                        Ref::steal(PyUnicode_FromString(text))) < 0) {
-            return {};
-        }
-    }
-    if (def.returns != nullptr &&
-        set_item(annotations.get(), "return", Ref::steal(PyUnicode_FromString(def.returns))) < 0) {
-        return {};
-    }
+    Ref annotations = annotations_of(*rt);
+    Ref defaults = defaults_of(*rt);
     Ref doc = def.doc != nullptr ? Ref::steal(PyUnicode_FromString(def.doc)) : Ref::borrow(Py_None);
     Ref module = Ref::steal(PyUnicode_InternFromString(st.full_name));
-    // __defaults__ and __kwdefaults__, as a def statement makes them.
-    Ref defaults;
-    Ref kwdefaults;
-    if (rt->ndefaults != 0 && !(defaults = Ref::steal(PyTuple_New(rt->ndefaults)))) {
+    if (!annotations || (rt->ndefaults != 0 && !defaults) || !doc || !module) {
         return {};
     }
-    Py_ssize_t i = 0;
-    for (const Param& p : def.params) {
-        if (!p.has_default()) {
-            continue;
-        }
-        if (!p.keyword_only) {
-            PyTuple_SET_ITEM(defaults.get(), i++, Ref::borrow(p.default_object()).release());
-        } else if ((!kwdefaults && !(kwdefaults = Ref::steal(PyDict_New()))) ||
-                   PyDict_SetItemString(kwdefaults.get(), p.name, p.default_object()) < 0) {
-            return {};
-        }
-    }
-    if (!doc || !module) {
-        return {};
-    }
-
     Function* f = PyObject_GC_New(Function, function_type());
     if (f == nullptr) {
         return {};
     }
     // Without keyword-only parameters, a call by position is the common one.
     bool keyword_only = false;
-    for (const Param& p : def.params) {
-        keyword_only = keyword_only || p.keyword_only;
+    for (int j = 0; j < def.impl.signature.size(); ++j) {
+        keyword_only = keyword_only || def.impl.signature[j].keyword_only;
     }
     f->vectorcall = keyword_only ? bind_and_call : def.impl.positional;
     f->def = &def;
@@ -719,12 +484,17 @@ Ref make_function(ModuleState& st, const FunctionDef& def, PyObject* closure)
     f->module = module.release();
     f->doc = doc.release();
     f->defaults = defaults.release();
-    f->kwdefaults = kwdefaults.release();
     f->annotations = annotations.release();
     f->dict = nullptr;
     f->weaklist = nullptr;
     PyObject_GC_Track(f);
     return Ref::steal(reinterpret_cast<PyObject*>(f));
+}
+
+bool is_function_of(PyObject* obj, const FunctionDef& def) noexcept
+{
+    return g_function_type != nullptr && Py_IS_TYPE(obj, g_function_type) &&
+           reinterpret_cast<Function*>(obj)->def == &def;
 }
 
 void add_traceback(const Function& f) noexcept

@@ -1,60 +1,12 @@
 // Module creation: the definition, its create and exec slots, and the
-// constants a module body starts from.
-#include "frame/frame.hpp"
-#include "frame/internal.hpp"
+// operations a module body is written in.
+#include "frame/module.hpp"
+
+#include "frame/constants.hpp"
+#include "frame/function.hpp"
+#include "frame/runtime.hpp"
 
 namespace tintara {
-
-// ---------------------------------------------------------------------------
-// Constants
-
-namespace {
-Str*& str_head() noexcept
-{
-    static Str* head = nullptr;
-    return head;
-}
-Int*& int_head() noexcept
-{
-    static Int* head = nullptr;
-    return head;
-}
-}  // namespace
-
-Str::Str(const char* utf8) noexcept : text_(utf8), next_(str_head())
-{
-    str_head() = this;
-}
-Int::Int(long value) noexcept : value_(value), next_(int_head())
-{
-    int_head() = this;
-}
-
-int make_constants()
-{
-    // The empty tuple, bytes and str come first; the interpreter keeps them
-    // immortal, so asking for them is only a check that they exist.
-    Ref empty_tuple = Ref::steal(PyTuple_New(0));
-    Ref empty_bytes = Ref::steal(PyBytes_FromStringAndSize("", 0));
-    Ref empty_str = Ref::steal(PyUnicode_FromStringAndSize("", 0));
-    if (!empty_tuple || !empty_bytes || !empty_str) {
-        return -1;
-    }
-    for (Str* s = str_head(); s != nullptr; s = s->next_) {
-        if (s->obj_) {
-            continue;  // made by an earlier, failed import: still valid
-        }
-        if (s->obj_.set(Ref::steal(PyUnicode_InternFromString(s->text_))) == nullptr) {
-            return -1;
-        }
-    }
-    for (Int* i = int_head(); i != nullptr; i = i->next_) {
-        if (!i->obj_ && i->obj_.set(Ref::steal(PyLong_FromLong(i->value_))) == nullptr) {
-            return -1;
-        }
-    }
-    return 0;
-}
 
 // ---------------------------------------------------------------------------
 // The definition.  One module per shared library, so one of each.
@@ -64,7 +16,6 @@ namespace {
 const ModuleSpec* g_spec = nullptr;
 ModuleState* g_state = nullptr;
 
-Str s___test__{"__test__"};
 
 // Copies spec.<from> into the module namespace as <to>.  A missing
 // attribute is skipped; None is skipped unless keep_none.
@@ -82,6 +33,26 @@ int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char*
     return PyDict_SetItemString(dict, to, value);
 }
 
+Ref new_module(PyObject* spec)
+{
+    Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
+    Ref module = name ? Ref::steal(PyModule_NewObject(name.get())) : Ref();
+    if (!module) {
+        return {};
+    }
+    PyObject* dict = PyModule_GetDict(module.get());
+    if (copy_spec_attr(spec, dict, "loader", "__loader__", true) < 0 ||
+        copy_spec_attr(spec, dict, "origin", "__file__", true) < 0 ||
+        copy_spec_attr(spec, dict, "parent", "__package__", true) < 0 ||
+        copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", false) < 0) {
+        return {};
+    }
+    return module;
+}
+
+// The interpreter is claimed when the module is created, and given up again
+// when its import fails: an import that failed in one interpreter does not
+// keep another from importing the module.
 PyObject* create(PyObject* spec, PyModuleDef*) noexcept
 {
     ModuleState& st = *g_state;
@@ -100,20 +71,9 @@ PyObject* create(PyObject* spec, PyModuleDef*) noexcept
     if (st.module) {
         return st.module.ref().release();
     }
-    Ref name = Ref::steal(PyObject_GetAttrString(spec, "name"));
-    if (!name) {
-        return nullptr;
-    }
-    Ref module = Ref::steal(PyModule_NewObject(name.get()));
+    Ref module = new_module(spec);
     if (!module) {
-        return nullptr;
-    }
-    PyObject* dict = PyModule_GetDict(module.get());
-    if (copy_spec_attr(spec, dict, "loader", "__loader__", true) < 0 ||
-        copy_spec_attr(spec, dict, "origin", "__file__", true) < 0 ||
-        copy_spec_attr(spec, dict, "parent", "__package__", true) < 0 ||
-        copy_spec_attr(spec, dict, "submodule_search_locations", "__path__", false) < 0) {
-        return nullptr;
+        st.interpreter = -1;  // nothing was made here: the claim goes with it
     }
     return module.release();
 }
@@ -172,10 +132,13 @@ int run_exec(ModuleState& st, const ModuleSpec& spec, PyObject* module)
         return -1;
     }
     Module m{st};
-    if (spec.body(m) < 0) {
+    if (spec.body(m) < 0 || m.set(str<"__test__">, Ref::steal(PyDict_New())) < 0) {
         return -1;
     }
-    return m.set(s___test__, Ref::steal(PyDict_New()));
+    if (spec.shortcuts != nullptr) {
+        spec.shortcuts(st);
+    }
+    return 0;
 }
 
 int exec(PyObject* module) noexcept
@@ -201,6 +164,7 @@ int exec(PyObject* module) noexcept
     // Functions the failed body made may still be reachable: they keep
     // reading its namespace (held until the next import replaces it).
     st.module.set({});
+    st.interpreter = -1;
     return -1;
 }
 

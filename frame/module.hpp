@@ -35,7 +35,10 @@ struct ModuleSpec {
     const char* file_name;
     const char* doc;
     Body body;
-    std::span<const char* const> builtins;  // built-ins the module uses
+    std::span<const char* const> builtins = {};  // built-ins the module uses
+    // What the module's shortcuts rely on, followed from when the module is
+    // whole (its Guard armed), or nullptr: called once the import succeeds.
+    void (*shortcuts)(ModuleState& state) = nullptr;
 };
 
 // What PyInit_<name> returns.

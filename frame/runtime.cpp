@@ -1,14 +1,13 @@
 // Helpers that function bodies call: name lookup, calls, imports,
-// unpacking, coercion and string building.
-#include "frame/frame.hpp"
+// unpacking, coercion and the errors they share.
+#include "frame/runtime.hpp"
 
-#include <cstring>
+#include "frame/constants.hpp"
+#include "frame/module.hpp"
 
 namespace tintara {
 
 namespace {
-Str s___name__{"__name__"};
-Str s_add_note{"add_note"};
 }  // namespace
 
 Ref global(const ModuleState& st, PyObject* name)
@@ -81,7 +80,7 @@ Ref import_from(PyObject* module, PyObject* name)
     }
     // A submodule that is imported but not bound on its package.
     PyErr_Clear();
-    Ref package = attr(module, s___name__);
+    Ref package = attr(module, str<"__name__">);
     if (package) {
         Ref full = Ref::steal(PyUnicode_FromFormat("%S.%S", package.get(), name));
         if (!full) {
@@ -166,6 +165,25 @@ Ref field_text(PyObject* obj)
     return Ref::steal(PyObject_Format(obj, nullptr));
 }
 
+void raise_repr(PyObject* exc, const char* text, PyObject* obj, const char* tail)
+{
+    PyErr_Format(exc, "%s%R%s", text, obj, tail);
+}
+
+Ref type_name(PyObject* obj)
+{
+    Ref name = attr(reinterpret_cast<PyObject*>(Py_TYPE(obj)), str<"__name__">);
+    return name ? field_text(name.get()) : Ref();
+}
+
+void raise_type_named(PyObject* exc, const char* text, PyObject* obj)
+{
+    Ref name = type_name(obj);
+    if (name) {
+        PyErr_Format(exc, "%s%U", text, name.get());
+    }
+}
+
 void raise_incorrect_type(const char* param, PyTypeObject* expected, PyObject* obj)
 {
     Ref got = Ref::steal(PyType_GetName(Py_TYPE(obj)));
@@ -184,148 +202,11 @@ void raise_incorrect_type(const char* param, PyTypeObject* expected, PyObject* o
         "rejected, so convert the value with %s() first.",
         expected->tp_name, got.get(), expected->tp_name));
     if (note) {
-        Ref added = call_method(exc, s_add_note, note.get());
+        Ref added = call_method(exc, str<"add_note">, note.get());
     }
     // A failure to attach the note must not hide the real error.
     PyErr_Clear();
     PyErr_SetRaisedException(exc);
-}
-
-// ---------------------------------------------------------------------------
-
-namespace {
-constexpr std::array<Text::ByteText, 256> make_byte_text()
-{
-    std::array<Text::ByteText, 256> table{};
-    for (int v = 0; v < 256; ++v) {
-        const int n = v >= 100 ? 3 : v >= 10 ? 2 : 1;
-        table[static_cast<size_t>(v)].len = n;
-        for (int i = n - 1, x = v; i >= 0; --i, x /= 10) {
-            table[static_cast<size_t>(v)].text[i] = static_cast<char>('0' + x % 10);
-        }
-    }
-    return table;
-}
-}  // namespace
-
-const std::array<Text::ByteText, 256> Text::kByteText = make_byte_text();
-
-void Text::number(long long v) noexcept
-{
-    if (v >= 0 && v < 256) {
-        byte(static_cast<unsigned>(v));
-        return;
-    }
-    char buf[24];
-    int n = 0;
-    unsigned long long u =
-        v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-    do {
-        buf[n++] = static_cast<char>('0' + u % 10);
-        u /= 10;
-    } while (u != 0);
-    if (v < 0) {
-        buf[n++] = '-';
-    }
-    if (digits_used_ + n > static_cast<int>(sizeof digits_)) {
-        overflow_ = true;
-        return;
-    }
-    char* out = digits_ + digits_used_;
-    for (int i = 0; i < n; ++i) {
-        out[i] = buf[n - 1 - i];
-    }
-    digits_used_ += n;
-    ascii(out, n);
-}
-
-int Text::integer(PyObject* obj, Ref& keep)
-{
-    if (PyLong_Check(obj)) {
-        int overflow = 0;
-        long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
-        if (overflow == 0 && !(v == -1 && PyErr_Occurred())) {
-            number(v);
-            return 0;
-        }
-        PyErr_Clear();
-        // int's own decimal text, whatever a subclass overrides.
-        keep = Ref::steal(PyLong_Type.tp_repr(obj));
-    } else {
-        keep = Ref::steal(PyObject_Str(obj));
-    }
-    if (!keep) {
-        return -1;
-    }
-    str(keep.get());
-    return 0;
-}
-
-int Text::field(PyObject* obj, Ref& keep)
-{
-    if (PyUnicode_CheckExact(obj)) {
-        str(obj);
-        return 0;
-    }
-    if (PyLong_CheckExact(obj)) {
-        return integer(obj, keep);
-    }
-    keep = Ref::steal(PyObject_Format(obj, nullptr));
-    if (!keep) {
-        return -1;
-    }
-    str(keep.get());
-    return 0;
-}
-
-Ref Text::build()
-{
-    if (overflow_) {
-        PyErr_SetString(PyExc_OverflowError, "join() result is too long for a Python string");
-        return {};
-    }
-    if (all_ascii_) {
-        Ref result = Ref::steal(PyUnicode_New(length_, 127));
-        if (!result) {
-            return result;
-        }
-        auto* out = static_cast<char*>(PyUnicode_DATA(result.get()));
-        for (int i = 0; i < count_; ++i) {
-            const Piece& p = pieces_[i];
-            const void* src = p.str != nullptr ? PyUnicode_DATA(p.str) : p.ascii;
-            std::memcpy(out, src, static_cast<size_t>(p.len));
-            out += p.len;
-        }
-        return result;
-    }
-    PyUnicodeWriter* writer = PyUnicodeWriter_Create(length_);
-    if (writer == nullptr) {
-        return {};
-    }
-    for (int i = 0; i < count_; ++i) {
-        const Piece& p = pieces_[i];
-        // The characters themselves: a str subclass's __str__ is not asked.
-        int rc = p.str != nullptr ? PyUnicodeWriter_WriteSubstring(writer, p.str, 0, p.len)
-                                  : PyUnicodeWriter_WriteUTF8(writer, p.ascii, p.len);
-        if (rc < 0) {
-            PyUnicodeWriter_Discard(writer);
-            return {};
-        }
-    }
-    return Ref::steal(PyUnicodeWriter_Finish(writer));
-}
-
-Ref sgr(Held& slot, PyObject* esc, const char* mid, long n)
-{
-    if (!slot) {
-        Text text;
-        text.str(esc);
-        text.ascii(mid, static_cast<Py_ssize_t>(std::strlen(mid)));
-        text.number(n);
-        text.lit("m");
-        slot.set(text.build());
-    }
-    return slot.ref();
 }
 
 }  // namespace tintara

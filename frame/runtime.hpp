@@ -4,7 +4,6 @@
 
 #include "frame/ref.hpp"
 
-#include <array>
 #include <span>
 
 namespace tintara {
@@ -50,34 +49,26 @@ Ref coerce_int(PyObject* value, const char* param);
 // The text of obj as an f-string field without format spec makes it.
 Ref field_text(PyObject* obj);
 
-// An exact int in 0..255, else -1.
-inline long small_int(PyObject* v)
+// The value of an exact int in 0..hi, else -1.  Runs no code.
+inline long small_int(PyObject* v, long hi = 255)
 {
     auto* n = reinterpret_cast<PyLongObject*>(v);
     if (!PyLong_CheckExact(v) || !PyUnstable_Long_IsCompact(n)) {
         return -1;
     }
     const Py_ssize_t x = PyUnstable_Long_CompactValue(n);
-    return x >= 0 && x <= 255 ? static_cast<long>(x) : -1;
+    return x >= 0 && x <= hi ? static_cast<long>(x) : -1;
 }
 
-// The value of each byte as a hexadecimal digit, -1 for any other byte: a
-// table look-up, whose branch random colours cannot mispredict.
-inline constexpr auto kHexValue = [] {
-    std::array<signed char, 256> value{};
-    for (int c = 0; c < 256; ++c) {
-        value[c] = static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
-                                            : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                            : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                                   : -1);
-    }
-    return value;
-}();
+// exc(f"{text}{obj!r}{tail}")
+[[gnu::cold]] void raise_repr(PyObject* exc, const char* text, PyObject* obj,
+                              const char* tail = "");
 
-// esc + mid + the decimal text of n + "m", made into slot the first time and
-// handed out again after: for sequences that depend on nothing but n, esc
-// being a str that never changes.
-Ref sgr(Held& slot, PyObject* esc, const char* mid, long n);
+// type(obj).__name__ as an f-string field writes it.
+[[gnu::cold]] Ref type_name(PyObject* obj);
+
+// exc(f"{text}{type(obj).__name__}")
+[[gnu::cold]] void raise_type_named(PyObject* exc, const char* text, PyObject* obj);
 
 // Raises TypeError "Argument 'NAME' has incorrect type (...)", with the
 // subclass note when obj's type is a subclass of expected.

@@ -66,3 +66,30 @@ private:
 };
 
 }  // namespace tintara
+
+namespace tintara {
+
+// A PyUnicodeWriter's text: finished, or discarded on failure.
+class Writer {
+public:
+    Writer() noexcept : w_(PyUnicodeWriter_Create(0)) {}
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer()
+    {
+        if (w_ != nullptr) {
+            PyUnicodeWriter_Discard(w_);
+        }
+    }
+    [[nodiscard]] PyUnicodeWriter* get() const noexcept { return w_; }
+    Ref finish() noexcept
+    {
+        return w_ != nullptr ? Ref::steal(PyUnicodeWriter_Finish(std::exchange(w_, nullptr)))
+                             : Ref();
+    }
+
+private:
+    PyUnicodeWriter* w_;
+};
+
+}  // namespace tintara

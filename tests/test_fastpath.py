@@ -6,8 +6,7 @@ key's __eq__) as often as it would.  The pure-Python twin is the algorithm.
 The orderings here are the hostile ones: another extension's dict watcher
 that calls tintara while a change is announced but has not landed, an
 import that fails after its body ran and the retry, exceptions raised by
-lookups, tables rebound between two uses, and os.environ changed behind the
-mapping's back.  Scenarios that change process-wide state for good, or need
+lookups, and tables rebound between two uses.  Scenarios that change process-wide state for good, or need
 a fresh interpreter, run in a child (hostile.child_json).
 """
 
@@ -64,8 +63,6 @@ WINDOW = {
     "STYLES entry deleted": ("styles", "m.STYLES", "del m.STYLES['strike']",
                              "m.style_off('strike')", None),
     "styles ESC": ("styles", "vars(m)", "m.ESC = '>>'", "m.style_off('bold')", ">>22m"),
-    "os.environ replaced": ("detect", "vars(os)", "os.environ = {'FORCE_COLOR': '3'}",
-                            "m.detect_color_level(stream)", "TRUECOLOR"),
     # tintara.paint keeps parsed style strings: none is kept from inside a window.
     "paint, NAMED_COLORS entry": ("paint", "m._colors.NAMED_COLORS", "m._colors.NAMED_COLORS['red'] = 99",
                                   "m.paint('x', 'red', level=3)", ESC + "99mx" + ESC + "39m"),
@@ -82,7 +79,6 @@ WINDOW = {
 @pytest.mark.parametrize("case", WINDOW)
 def test_change_seen_after_a_watcher_called_inside_its_window(case, tmp_path):
     module, watched, change, call, expected = WINDOW[case]
-    shared = module == "detect"  # os is one for both
     result = compare(tmp_path, f"""
         ext, tw = tintara.{module}, twin.{module}
         m = ext
@@ -90,19 +86,19 @@ def test_change_seen_after_a_watcher_called_inside_its_window(case, tmp_path):
         inside = []
 
         def window(event, d, key, value):
-            inside.append(outcome(lambda: {call}))
+            # The change has not landed: tintara gives what the twin, not
+            # changed yet, gives.
+            inside.append([outcome(lambda: ext.{call[2:]}), outcome(lambda: tw.{call[2:]})])
 
         with dict_watcher(window, {watched}):
             {change}
-        # What tintara gave inside the window is not checked: told of the
-        # change, it may already give the new result.
         assert inside, "the watcher was not called"
         m = tw
-        if not {shared}:
-            {change}
-        print(json.dumps({{"ext": outcome(lambda: ext.{call[2:]}),
+        {change}
+        print(json.dumps({{"inside": inside, "ext": outcome(lambda: ext.{call[2:]}),
                           "twin": outcome(lambda: tw.{call[2:]})}}))
     """)
+    assert all(ext == tw for ext, tw in result["inside"])
     assert result["ext"] == result["twin"]
     if expected is not None:
         assert result["twin"] == ["ok", expected]
@@ -275,97 +271,6 @@ def test_entries_not_plain_agree_with_twin(monkeypatch, table, key, value, call)
         except Exception as exc:
             outcomes.append((type(exc), str(exc)))
     assert outcomes[0] == outcomes[1]
-
-
-# ---------------------------------------------------------------------------
-# os.environ changed in ways no watched dict shows
-
-
-ENVIRON_CHANGES = {
-    # change: (code, the outcomes of detect_color_level and supports_color)
-    # The twin agrees, except where noted below.
-    "instance dict replaced": ("""
-        old = vars(os.environ)  # still referenced
-        os.environ.__dict__ = dict(old, _data={**old["_data"], b"FORCE_COLOR": b"3"})
-    """, [["ok", "TRUECOLOR"], ["ok", True]]),
-    "os is a module subclass with an environ property": ("""
-        import types
-
-        class Environs(types.ModuleType):
-            @property
-            def environ(self):
-                return {"FORCE_COLOR": "3"}
-
-        os.__class__ = Environs
-    """, [["ok", "TRUECOLOR"], ["ok", True]]),
-    "colliding key in _data raises KeyError": ("""
-        def refuse(other):
-            raise KeyError(other)
-
-        plant(os.environ._data, Collider(b"NO_COLOR", refuse), b"1")
-    """, [["ok", "EXTENDED"], ["ok", True]]),
-    "colliding key ahead of a set variable": ("""
-        def refuse(other):
-            raise KeyError(other)
-
-        plant(os.environ._data, Collider(b"TERM", refuse))
-    """, [["ok", "NONE"], ["ok", False]]),
-    "colliding key in _data raises another error": ("""
-        def refuse(other):
-            raise ZeroDivisionError("refused")
-
-        plant(os.environ._data, Collider(b"FORCE_COLOR", refuse), b"1")
-    """, [["ZeroDivisionError", "refused"]] * 2),
-}
-
-
-# CPython's specialising interpreter reads `os.environ` from the module dict
-# once the instruction has run, past a property of the module's class: the
-# twin sees the property on its first call only.  Python's semantics (and the
-# extension's generic path, PyObject_GetAttr) give the property's value.
-TWIN_DIFFERS = {"os is a module subclass with an environ property"}
-
-
-@pytest.mark.parametrize("change", ENVIRON_CHANGES)
-def test_environ_change_is_seen(change, tmp_path):
-    code, expected = ENVIRON_CHANGES[change]
-    result = compare(tmp_path, """
-        tintara.detect.detect_color_level(stream)  # the reads may be taken short from here on
-    """, code, """
-        calls = lambda m: [outcome(lambda: m.detect_color_level(stream)),
-                           outcome(lambda: m.supports_color(stream))]
-        print(json.dumps({"ext": calls(tintara.detect), "twin": calls(twin.detect)}))
-    """)
-    if change not in TWIN_DIFFERS:
-        assert result["twin"] == expected
-    assert result["ext"] == expected
-
-
-def test_environ_check_reentered_by_a_finalizer_leaks_nothing(tmp_path):
-    # Letting go of what the last check held frees a mapping whose value's
-    # finalizer calls detect again, in the middle of the new check.
-    result = compare(tmp_path, """
-        import gc
-        detect = tintara.detect
-
-        class Finalizer:
-            def __del__(self):
-                detect.detect_color_level(stream)
-
-        data = dict(os.environ._data)
-        data[b"TINTARA_FINALIZER"] = Finalizer()
-        os.environ._data = data
-        detect.detect_color_level(stream)  # may hold data from here on
-        os.environ._data = {k: v for k, v in data.items() if k != b"TINTARA_FINALIZER"}
-        del data
-        gc.collect()
-        before = sys.getrefcount(os.environ)
-        for _ in range(3):
-            detect.detect_color_level(stream)
-        gc.collect()
-        print(json.dumps(sys.getrefcount(os.environ) - before))
-    """)
-    assert result == 0
 
 
 # ---------------------------------------------------------------------------
@@ -579,3 +484,175 @@ def test_changes_agree_with_twin_while_a_watcher_calls_inside(tmp_path):
         print(json.dumps(mismatches[:5], default=repr))
     """)
     assert result == []
+
+
+# ---------------------------------------------------------------------------
+# While the guard holds, the shortcuts answer: a palette index's sequence is
+# then made once and handed out again (the generic path makes a new str).
+
+SHORTCUTS_ON = "tintara.colors.fg_code(196) is tintara.colors.fg_code(196)"
+
+
+def test_shortcuts_agree_with_twin_while_the_guard_holds(tmp_path):
+    result = compare(tmp_path, f"""
+        import itertools
+        on_before = {SHORTCUTS_ON}
+        names = [*tintara.colors.NAMED_COLORS, *tintara.colors.COLOR_ALIASES, "orange", "re d",
+                 "Bright-Red", "bright red", "BRIGHT_black", "gr\\u0435y", "\\u212aey", "red\\x00"]
+        colours = [*names, *(spell for name in ("bright_white", "grey") for spell in (
+            "".join(t) for t in itertools.product(*[(c, c.upper()) if c.isalpha() else ("_", "-", " ")
+                                                     for c in name]))),
+                   "#ff8800", "#F80", "#ff8800\\n", "#f80\\n", "#ff88", "#gg8800", "#", "",
+                   0, 255, 256, -1, True, 2**70, (1, 2, 3), (0, 0, 256), (1, 2), [1, 2, 3], 1.5, None]
+        styles = [*tintara.styles.STYLES, "Bold", "bold ", "", "nope"]
+        mismatches = []
+        for fn in ("fg_code", "bg_code", "parse_hex"):
+            for c in colours:
+                seen = [outcome(lambda: getattr(m, fn)(c)) for m in (tintara.colors, twin.colors)]
+                if seen[0] != seen[1]:
+                    mismatches.append([fn, repr(c), seen])
+        for fn in ("style_on", "style_off"):
+            for s in styles:
+                seen = [outcome(lambda: getattr(m, fn)(s)) for m in (tintara.styles, twin.styles)]
+                if seen[0] != seen[1]:
+                    mismatches.append([fn, repr(s), seen])
+        for s in ["bold red", "not bold #ff8800 on grey", "grey on Bright-Red", "color(9) on rgb(1,2,3)",
+                  "bold bold", "red red", "on", "strike conceal", "nope"]:
+            for level in (0, 1, 2, 3):
+                for _ in range(2):  # parsed, then handed out again
+                    seen = [outcome(lambda: m.paint("x", s, level=level))
+                            for m in (tintara.paint, twin.paint)]
+                    if seen[0] != seen[1]:
+                        mismatches.append(["paint", s, level, seen])
+        print(json.dumps({{"on": [on_before, {SHORTCUTS_ON}], "mismatches": mismatches}}))
+    """)
+    assert result["on"] == [True, True]
+    assert result["mismatches"] == []
+
+
+@pytest.mark.parametrize("change, stays_on", [
+    ("m.NAMED_COLORS['red'] = 32; m.NAMED_COLORS['red'] = 31", False),  # put back: still off
+    ("m.COLOR_ALIASES.pop('grey')", False),
+    ("m.ESC = '\\x1b' + '['", False),  # an equal str, but another one
+    ("m.anything = 1", False),  # nothing a shortcut reads, but the namespace changed
+    ("m.NAMED_COLORS.update({})", True),  # changes nothing, reports nothing
+])
+def test_any_change_turns_the_shortcuts_off_for_good(change, stays_on, tmp_path):
+    result = child_json(f"""
+        import json, tintara.colors, tintara.colors as m
+        before = {SHORTCUTS_ON}
+        {change}
+        print(json.dumps([before, {SHORTCUTS_ON}]))
+    """, tmp_path)
+    assert result == [True, stays_on]
+
+
+# ---------------------------------------------------------------------------
+# Faults of the shortcuts that are gone: each compares with the twin, which
+# runs os's own code.
+
+FIRST_FOUND = {
+    "an overlay of _Environ.get": """
+        real_get = os._Environ.get
+        def get(self, key, default=None):
+            return "dumb" if key == "TERM" else real_get(self, key, default)
+        os._Environ.get = get
+    """,
+    "a logging Mapping.get": """
+        import collections.abc
+        real_get = collections.abc.Mapping.get
+        def get(self, key, default=None):
+            LOG.append(key)
+            return real_get(self, key, default)
+        collections.abc.Mapping.get = get
+    """,
+    "a shadowed os.KeyError": """
+        class Missing(Exception):
+            pass
+        os.KeyError = Missing
+    """,
+    "the key encoder's code replaced": """
+        def encoder(encoding):
+            def encode(value):
+                return ("TERM" if value == "NO_COLOR" else value).encode(encoding, "surrogateescape")
+            return encode
+        os.environ.encodekey.__code__ = encoder("utf-8").__code__
+    """,
+}
+
+
+@pytest.mark.parametrize("patch", FIRST_FOUND)
+def test_environ_patched_before_the_first_call(patch, tmp_path):
+    result = compare(tmp_path, "LOG = []\n", FIRST_FOUND[patch], """
+        out = {}
+        for label, m in (("ext", tintara.detect), ("twin", twin.detect)):
+            LOG.clear()
+            out[label] = [outcome(lambda: m.detect_color_level(stream)), list(LOG)]
+        print(json.dumps(out))
+    """)
+    assert result["ext"] == result["twin"]
+
+
+@pytest.mark.parametrize("raises", [False, True])
+def test_environ_reads_seen_by_sys_monitoring(raises, tmp_path):
+    result = compare(tmp_path, f"""
+        import collections.abc
+        mon = sys.monitoring
+        tool = next(t for t in range(6) if mon.get_tool(t) is None)
+        mon.use_tool_id(tool, "tintara test")
+        watched = {{collections.abc.Mapping.get.__code__, os._Environ.__getitem__.__code__}}
+        started = []
+
+        def on_start(code, offset):
+            if code in watched:
+                started.append(code.co_name)
+                if {raises}:
+                    raise RuntimeError("from the monitoring tool")
+
+        mon.register_callback(tool, mon.events.PY_START, on_start)
+        mon.set_events(tool, mon.events.PY_START)
+        out = {{}}
+        for label, m in (("ext", tintara.detect), ("twin", twin.detect)):
+            started.clear()
+            out[label] = [outcome(lambda: m.detect_color_level(stream)), list(started)]
+        mon.set_events(tool, 0)
+        print(json.dumps(out))
+    """)
+    assert result["twin"][1]  # the reads were seen
+    assert result["ext"] == result["twin"]
+
+
+def test_styles_entry_changed_in_place(tmp_path):
+    # An entry that can change in place is no plain table entry: no parsed
+    # style string outlives it.
+    result = compare(tmp_path, """
+        out = {}
+        for label, m in (("ext", tintara.paint), ("twin", twin.paint)):
+            m._styles.STYLES["bold"] = [1, 22]
+            first = m.paint("x", "bold", level=3)
+            m._styles.STYLES["bold"][0] = 5
+            out[label] = [first, m.paint("x", "bold", level=3)]
+        print(json.dumps(out))
+    """)
+    assert result["ext"] == result["twin"] == [ESC + "1mx" + ESC + "22m",
+                                                       ESC + "5mx" + ESC + "22m"]
+
+
+def test_table_churn_keeps_no_memory(tmp_path):
+    # 400,000 distinct keys added and removed, one at a time, from a table
+    # that stays at 16 entries.
+    result = child_json("""
+        import gc, json, tracemalloc
+        import tintara.colors as m
+        m.fg_code("red")
+        tracemalloc.start()
+        gc.collect()
+        before = tracemalloc.get_traced_memory()[0]
+        for i in range(400_000):
+            key = f"theme_{i}"
+            m.NAMED_COLORS[key] = 31
+            del m.NAMED_COLORS[key]
+        gc.collect()
+        print(json.dumps(tracemalloc.get_traced_memory()[0] - before))
+    """, tmp_path)
+    assert result < 256 * 1024

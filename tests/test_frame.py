@@ -667,3 +667,38 @@ def test_types_with_methods_of_the_frame():
         with pytest.raises(Exception) as info:
             call()
         assert [e for e in entries(info.value) if e[1].startswith("tintara/")] == [entry(f"tintara.paint.{name}")]
+
+
+@pytest.mark.parametrize("fn, name, changed", [
+    (paint.paint, "level", 3),
+    (paint.echo, "end", "!"),
+    (paint.downgrade, "background", True),
+    (paint.Style.render, "level", 3),
+    (paint.Style.bind, "level", 3),
+])
+def test_kwdefaults_handed_out_change_nothing(fn, name, changed):
+    # A function's keyword-only defaults are fixed: the dict handed out is a
+    # copy, so changing it changes neither calls nor signatures.
+    before = inspect.signature(fn).parameters[name].default
+    fn.__kwdefaults__[name] = changed
+    assert fn.__kwdefaults__[name] == before != changed
+    assert inspect.signature(fn).parameters[name].default == before
+    assert paint.paint("x", "red", stream=detect_stream(False)) == "x"
+    assert paint.downgrade("red", 1) == "\x1b[31m"
+
+
+def detect_stream(tty):
+    return types.SimpleNamespace(isatty=lambda: tty)
+
+
+@pytest.mark.parametrize("method, args", [
+    (paint.Style.codes, (1,)), (paint.Style.render, ("x",)), (paint.Style.bind, ()),
+    (type(RED_PEN).__call__, ("x",)),
+])
+@pytest.mark.parametrize("obj", [5, "red", None, RED_PEN, paint.Style("red")])
+def test_methods_check_their_object(method, args, obj):
+    owner = method.__qualname__.split(".")[0]
+    if type(obj).__name__ == owner:
+        return
+    raises(TypeError, f"descriptor '{method.__name__}' for '{owner}' objects doesn't apply to a "
+                      f"'{type(obj).__name__}' object", method, obj, *args)

@@ -119,6 +119,29 @@ def test_first_interpreter_to_load_keeps_the_module(tmp_path):
     assert not result["in_sys_modules"]
 
 
+def test_import_that_failed_in_another_interpreter_releases_it(tmp_path):
+    # tintara.paint imports tintara.colors, which this interpreter holds: in
+    # a second interpreter its import fails, and the claim it made there
+    # goes with it.
+    result = run_child(f"""
+        import _interpreters
+        from concurrent import interpreters
+        import tintara.colors
+        interp = interpreters.Interpreter(
+            _interpreters.create(_interpreters.new_config("legacy"), reqrefs=True), _ownsref=True)
+        out = {{}}
+        try:
+            interp.exec({importing("tintara.paint")!r})
+        except Exception as exc:
+            out["there"] = [exc.excinfo.type.__name__, exc.excinfo.msg]
+        interp.close()
+        import tintara.paint
+        out["here"] = tintara.paint.paint("x", "bold red", level=3)
+        print(json.dumps(out))
+    """, tmp_path)
+    assert result == {"there": ["ImportError", CHANGE], "here": "\x1b[1;31mx\x1b[22;39m"}
+
+
 # ---------------------------------------------------------------------------
 # The module body runs once
 

@@ -1,0 +1,233 @@
+// The tables the module bodies build their dicts from, and the pieces of a
+// colour specification that colors and paint both read: names folded as
+// colour names are, hex digits, the background shift.
+//
+// While a module's tables are still the ones its body made, a name is looked
+// up here instead of in the dicts: packed into two words, hashed once, and
+// compared with the one entry its hash leads to.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace tintara::core {
+
+struct NamedColor {
+    std::string_view name;
+    int code;
+};
+inline constexpr NamedColor kNamedColors[] = {
+    {"black", 30},        {"red", 31},           {"green", 32},        {"yellow", 33},
+    {"blue", 34},         {"magenta", 35},       {"cyan", 36},         {"white", 37},
+    {"bright_black", 90}, {"bright_red", 91},    {"bright_green", 92}, {"bright_yellow", 93},
+    {"bright_blue", 94},  {"bright_magenta", 95}, {"bright_cyan", 96},  {"bright_white", 97},
+};
+
+struct Alias {
+    std::string_view alias;
+    std::string_view target;
+};
+inline constexpr Alias kAliases[] = {
+    {"grey", "bright_black"},        {"gray", "bright_black"},
+    {"purple", "magenta"},           {"bright_grey", "bright_black"},
+    {"bright_gray", "bright_black"}, {"bright_purple", "bright_magenta"},
+};
+
+struct StyleCodes {
+    std::string_view name;
+    int on;
+    int off;
+};
+inline constexpr StyleCodes kStyles[] = {
+    {"bold", 1, 22},          {"dim", 2, 22},        {"italic", 3, 23},  {"underline", 4, 24},
+    {"blink", 5, 25},         {"blink_fast", 6, 25}, {"reverse", 7, 27}, {"hidden", 8, 28},
+    {"strikethrough", 9, 29}, {"strike", 9, 29},     {"conceal", 8, 28}, {"overline", 53, 55},
+};
+
+// The code of a named colour as a background: +10 below 40 and in 90..97.
+constexpr bool shifts_to_background(long code)
+{
+    return code < 40 || (code >= 90 && code <= 97);
+}
+
+// Each byte of a colour name as it is normalised: A-Z lowered, '-' and ' '
+// turned into '_'.  Bytes above 127 stay as they are.
+inline constexpr auto kFold = [] {
+    std::array<unsigned char, 256> fold{};
+    for (int c = 0; c < 256; ++c) {
+        fold[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z'   ? c | 0x20
+                                             : c == '-' || c == ' ' ? '_'
+                                                                    : c);
+    }
+    return fold;
+}();
+
+// The value of each byte as a hexadecimal digit, -1 for any other byte: a
+// table look-up, whose branch random colours cannot mispredict.
+inline constexpr auto kHexValue = [] {
+    std::array<signed char, 256> value{};
+    for (int c = 0; c < 256; ++c) {
+        value[c] = static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                   : -1);
+    }
+    return value;
+}();
+
+// "#" and then `digits` (3 or 6) hex digits, exactly the n bytes of text:
+// the three components, each 0-255.
+inline bool hex_components(const unsigned char* text, size_t n, size_t digits, int out[3])
+{
+    if (n != digits + 1 || text[0] != '#') {
+        return false;
+    }
+    int v[6];
+    int bad = 0;  // the digits tested once, not one by one
+    for (size_t i = 0; i < digits; ++i) {
+        v[i] = kHexValue[text[1 + i]];
+        bad |= v[i];
+    }
+    if (bad < 0) {
+        return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+        out[i] = digits == 6 ? v[2 * i] * 16 + v[2 * i + 1] : v[i] * 17;
+    }
+    return true;
+}
+
+// A table of up to 32 names, each at most 16 bytes, found by a perfect hash
+// of the name packed into two words.
+class NameTable {
+public:
+    struct Entry {
+        uint64_t lo = ~uint64_t{0};  // no name packs to this
+        uint64_t hi = 0;
+        size_t n = 0;  // a NUL byte packs as padding does: the length tells
+        int value = -1;
+    };
+    static constexpr size_t kLongest = 16;
+
+    template <size_t N>
+    consteval NameTable(const std::string_view (&names)[N], const int (&values)[N])
+    {
+        static_assert(N <= 32);
+        for (multiplier_ = 0x9E3779B97F4A7C15ull;; multiplier_ += 0x2545F4914F6CDD1Dull) {
+            slots_ = {};
+            bool clash = false;
+            for (size_t i = 0; i < N && !clash; ++i) {
+                const auto [lo, hi] = pack(names[i]);
+                Entry& e = slots_[slot(lo, hi)];
+                clash = e.value >= 0;
+                e = {lo, hi, names[i].size(), values[i]};
+            }
+            if (!clash) {
+                break;
+            }
+        }
+    }
+
+    // The value of the n bytes at text, each read through fold (A-Z, '-' and
+    // ' ' for a colour name; nullptr: as they are), or -1.
+    [[nodiscard]] int find(const unsigned char* text, size_t n,
+                           const unsigned char* fold = nullptr) const noexcept
+    {
+        if (n > kLongest) {
+            return -1;
+        }
+        unsigned char buf[kLongest] = {};
+        if (fold != nullptr) {
+            for (size_t i = 0; i < n; ++i) {
+                buf[i] = fold[text[i]];
+            }
+        } else {
+            std::memcpy(buf, text, n);
+        }
+        uint64_t lo;
+        uint64_t hi;
+        std::memcpy(&lo, buf, 8);
+        std::memcpy(&hi, buf + 8, 8);
+        const Entry& e = slots_[slot(lo, hi)];
+        return e.lo == lo && e.hi == hi && e.n == n ? e.value : -1;
+    }
+
+private:
+    static constexpr size_t kSlots = 64;
+    struct Packed {
+        uint64_t lo;
+        uint64_t hi;
+    };
+    // The bytes of a name in the order a little-endian load reads them.
+    static consteval Packed pack(std::string_view s)
+    {
+        Packed p{0, 0};
+        for (size_t i = 0; i < s.size(); ++i) {
+            (i < 8 ? p.lo : p.hi) |= uint64_t{static_cast<unsigned char>(s[i])} << (8 * (i % 8));
+        }
+        return p;
+    }
+    [[nodiscard]] constexpr size_t slot(uint64_t lo, uint64_t hi) const noexcept
+    {
+        return static_cast<size_t>(((lo ^ (hi * 0xFF51AFD7ED558CCDull)) * multiplier_) >> 58);
+    }
+
+    uint64_t multiplier_ = 0;
+    std::array<Entry, kSlots> slots_{};
+};
+
+namespace detail {
+consteval int code_of(std::string_view name)
+{
+    for (const NamedColor& c : kNamedColors) {
+        if (c.name == name) {
+            return c.code;
+        }
+    }
+    return -1;
+}
+inline constexpr size_t kColorNames = std::size(kNamedColors) + std::size(kAliases);
+consteval auto color_names()
+{
+    std::array<std::string_view, kColorNames> names{};
+    size_t i = 0;
+    for (const NamedColor& c : kNamedColors) {
+        names[i++] = c.name;
+    }
+    for (const Alias& a : kAliases) {
+        names[i++] = a.alias;
+    }
+    return names;
+}
+}  // namespace detail
+
+// The code of a colour name or alias, as the tables the colors module body
+// makes resolve it.
+inline constexpr NameTable kColorCodes = []() consteval {
+    constexpr auto names = detail::color_names();
+    std::string_view n[detail::kColorNames];
+    int v[detail::kColorNames];
+    for (size_t i = 0; i < detail::kColorNames; ++i) {
+        n[i] = names[i];
+        v[i] = i < std::size(kNamedColors)
+                   ? kNamedColors[i].code
+                   : detail::code_of(kAliases[i - std::size(kNamedColors)].target);
+    }
+    return NameTable(n, v);
+}();
+
+// The index in kStyles of a style name.
+inline constexpr NameTable kStyleIndex = []() consteval {
+    std::string_view n[std::size(kStyles)];
+    int v[std::size(kStyles)];
+    for (size_t i = 0; i < std::size(kStyles); ++i) {
+        n[i] = kStyles[i].name;
+        v[i] = static_cast<int>(i);
+    }
+    return NameTable(n, v);
+}();
+
+}  // namespace tintara::core

@@ -1,0 +1,132 @@
+// The package's dict watcher and the guards it turns off.
+#include "frame/guard.hpp"
+
+#include <new>
+
+namespace tintara {
+
+namespace {
+
+// The interpreter's one tintara dict watcher and the guards that rely on it,
+// shared by every tintara module through the interpreter's state dict: each
+// module's shared library has its own copy of this code, the first to ask
+// makes the hub, the others find it.
+struct Hub {
+    static constexpr int kMaxGuards = 16;
+    int watcher = -1;
+    int count = 0;
+    Guard* guards[kMaxGuards] = {};
+};
+
+constexpr const char* kHubName = "tintara.guard.hub.1";
+
+// The current interpreter's hub, or null (none yet, unless make).
+Hub* find_hub(bool make) noexcept
+{
+    PyObject* interp = PyInterpreterState_GetDict(PyInterpreterState_Get());
+    if (interp == nullptr) {
+        return nullptr;
+    }
+    PyObject* found = nullptr;
+    if (PyDict_GetItemStringRef(interp, kHubName, &found) < 0) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    if (found != nullptr || !make) {
+        Ref capsule = Ref::steal(found);
+        return capsule ? static_cast<Hub*>(PyCapsule_GetPointer(capsule.get(), kHubName)) : nullptr;
+    }
+    void* memory = PyMem_RawCalloc(1, sizeof(Hub));
+    if (memory == nullptr) {
+        return nullptr;
+    }
+    auto* hub = new (memory) Hub;
+    Ref capsule = Ref::steal(PyCapsule_New(hub, kHubName, nullptr));
+    if (!capsule || PyDict_SetItemString(interp, kHubName, capsule.get()) < 0) {
+        PyErr_Clear();
+        PyMem_RawFree(hub);
+        return nullptr;
+    }
+    return hub;
+}
+
+// Reported before the change lands.  Every guard that follows dict is off
+// from here on; a dict that no guard still relies on is no longer watched.
+int on_event(PyDict_WatchEvent, PyObject* dict, PyObject*, PyObject*) noexcept
+{
+    // A dict may change while an exception is being raised.
+    PyObject* raised = PyErr_GetRaisedException();
+    if (Hub* hub = find_hub(false); hub != nullptr) {
+        bool relied_on = false;
+        for (int i = 0; i < hub->count; ++i) {
+            Guard& guard = *hub->guards[i];
+            if (guard.holds() && guard.follows(dict)) {
+                guard.trip();
+            }
+            relied_on = relied_on || (guard.holds() && guard.follows(dict));
+        }
+        if (!relied_on) {
+            PyDict_Unwatch(hub->watcher, dict);
+        }
+    }
+    PyErr_Clear();
+    PyErr_SetRaisedException(raised);
+    return 0;
+}
+
+}  // namespace
+
+bool Guard::follows(PyObject* dict) const noexcept
+{
+    for (int i = 0; i < count_; ++i) {
+        if (dicts_[i].get() == dict) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Guard::arm(std::initializer_list<PyObject*> dicts) noexcept
+{
+    holds_ = false;
+    for (int i = 0; i < count_; ++i) {
+        dicts_[i].set({});
+    }
+    count_ = 0;
+    Hub* hub = find_hub(true);
+    if (hub == nullptr || dicts.size() > kMaxDicts) {
+        return false;
+    }
+    if (hub->watcher < 0 && (hub->watcher = PyDict_AddWatcher(on_event)) < 0) {
+        PyErr_Clear();  // none left: no shortcuts in this interpreter
+        return false;
+    }
+    int i = 0;
+    while (i < hub->count && hub->guards[i] != this) {
+        ++i;
+    }
+    if (i == Hub::kMaxGuards) {
+        return false;
+    }
+    hub->guards[i] = this;
+    hub->count += i == hub->count ? 1 : 0;
+    for (PyObject* dict : dicts) {
+        if (dict == nullptr || !PyDict_CheckExact(dict) || PyDict_Watch(hub->watcher, dict) < 0) {
+            PyErr_Clear();
+            return false;
+        }
+        dicts_[count_++].set(Ref::borrow(dict));
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        PyObject* value;
+        while (PyDict_Next(dict, &pos, &key, &value)) {
+            if (!PyUnicode_CheckExact(key)) {
+                return false;
+            }
+        }
+    }
+    holds_ = true;
+    return true;
+}
+
+}  // namespace tintara
