@@ -26,6 +26,7 @@ import types
 
 import pytest
 
+from fakes import MISSING, FakeSys, IsattyProperty, IsattyRaises, Stream, fake_os
 from hostile import BadBool, Boom, StrRaises
 
 import tintara.colors as colors
@@ -45,8 +46,6 @@ REPEAT = 20  # calls of each case per round
 WARMUP = 3  # rounds at least
 MAX_WARMUP = 15
 ROUNDS = 3
-
-MISSING = object()  # "delete the attribute" in patched()
 
 
 # ---------------------------------------------------------------------------
@@ -629,46 +628,10 @@ def style_cases(f):
 # tintara.detect
 
 
-class Stream:
-    def __init__(self, tty=True, fd=1):
-        self.tty = tty
-        self.fd = fd
-
-    def isatty(self):
-        return self.tty
-
-    def fileno(self):
-        if self.fd is None:
-            raise OSError("no file descriptor")
-        return self.fd
-
-
-class IsattyRaises:
-    def isatty(self):
-        raise Boom
-
-
-class IsattyProperty:
-    def __init__(self, exc_type):
-        self.exc_type = exc_type
-
-    @property
-    def isatty(self):
-        raise self.exc_type
-
-
-def fake_os(**env):
-    return types.SimpleNamespace(environ=env)
-
-
-def fake_sys(platform="linux", stdout=None, stderr=None):
-    return types.SimpleNamespace(platform=platform, stdout=stdout, stderr=stderr)
-
-
 def detected(stream=None, platform="linux", stdout=None, fn=None, **env):
     """A call of detect_color_level (or fn) with its own environment."""
     fn = fn or detect.detect_color_level
-    attrs = {"os": fake_os(**env), "sys": fake_sys(platform, stdout=stdout)}
+    attrs = {"os": fake_os(**env), "sys": FakeSys(platform, stdout=stdout)}
     return with_attrs(detect, attrs, fn, stream)
 
 
@@ -690,8 +653,9 @@ def in_environ(fn, *args, sys_ns=None, **env):
 
 
 def linux_sys(encoding="utf-8"):
-    get = encoding if callable(encoding) else (lambda: encoding)
-    return types.SimpleNamespace(platform="linux", stdout=None, getfilesystemencoding=get)
+    fake = FakeSys("linux")
+    fake.getfilesystemencoding = encoding if callable(encoding) else (lambda: encoding)
+    return fake
 
 
 def detect_cases():
@@ -748,7 +712,7 @@ def detect_cases():
         ("COLORTERM not str", AttributeError, detected(tty, COLORTERM=5)),
         ("TERM not str", AttributeError, detected(tty, TERM=5)),
         ("platform compares badly", Boom, with_attrs(
-            detect, {"os": fake_os(), "sys": types.SimpleNamespace(platform=BadEq())}, f, tty)),
+            detect, {"os": fake_os(), "sys": FakeSys(BadEq())}, f, tty)),
         ("os deleted", NameError, with_attrs(detect, {"os": MISSING}, f)),
         ("sys deleted", NameError, with_attrs(detect, {"sys": MISSING, "os": fake_os()}, f, tty)),
         ("ColorLevel deleted", NameError,
@@ -897,7 +861,7 @@ def on_windows(fn, console=None, stdout=None, stderr=None, sys_ns=None, **option
     def call():
         c = console() if console is not None else Console()
         ctypes, msvcrt = stand_ins(c, **options)
-        ns = sys_ns or fake_sys("win32", stdout=stdout or Stream(fd=1), stderr=stderr or Stream(fd=2))
+        ns = sys_ns or FakeSys("win32", stdout=stdout or Stream(fd=1), stderr=stderr or Stream(fd=2))
         with patched(sys.modules, ctypes=ctypes, msvcrt=msvcrt), patched(detect, sys=ns):
             return fn()
 
@@ -908,7 +872,7 @@ def console_cases():
     f = detect._has_windows_console
 
     def real_ctypes():  # the Linux ctypes has no WinDLL
-        with patched(detect, sys=fake_sys("win32")):
+        with patched(detect, sys=FakeSys("win32")):
             return f()
 
     return [
@@ -927,7 +891,7 @@ def console_cases():
         ("WinDLL raises", False, on_windows(f, windll=boom)),
         ("WinDLL interrupted", KeyboardInterrupt, on_windows(f, windll=interrupt)),
         ("argtypes refused", False, on_windows(f, function=NoPrototypes)),
-        ("platform compares badly", Boom, with_attrs(detect, {"sys": fake_sys(BadEq())}, f)),
+        ("platform compares badly", Boom, with_attrs(detect, {"sys": FakeSys(BadEq())}, f)),
         ("sys deleted", NameError, with_attrs(detect, {"sys": MISSING}, f)),
         ("argument", TypeError, call_of(f, 1)),
         ("keyword", TypeError, call_of(f, x=1)),
@@ -951,7 +915,7 @@ def vt_cases():
             raise Boom
 
     def real_modules():  # no msvcrt, and a ctypes without WinDLL
-        with patched(detect, sys=fake_sys("win32", Stream(), Stream())):
+        with patched(detect, sys=FakeSys("win32", stdout=Stream(), stderr=Stream())):
             return f()
 
     return [
@@ -963,7 +927,7 @@ def vt_cases():
         ("flag already set", True, on_windows(f, lambda: Console(modes={11: 4}))),
         ("fileno raises: standard output device", True, on_windows(f, stdout=Stream(fd=None))),
         ("stdout None: standard output device", True,
-         on_windows(f, sys_ns=fake_sys("win32", stdout=None, stderr=None))),
+         on_windows(f, sys_ns=FakeSys("win32"))),
         ("get_osfhandle raises", True, on_windows(f, lambda: Console(handles={}))),
         ("get_osfhandle -1", True, on_windows(f, lambda: Console(handles={1: -1, 2: -1}))),
         ("no msvcrt", True, on_windows(f, msvcrt=None)),
