@@ -48,18 +48,6 @@ class StrRaises:
         raise Boom("str")
 
 
-class Stream:
-    """A stream whose isatty answers `answer` and counts its calls."""
-
-    def __init__(self, answer=True):
-        self.answer = answer
-        self.calls = []
-
-    def isatty(self, *args, **kwargs):
-        self.calls.append((args, kwargs))
-        return self.answer
-
-
 class Collider:
     """A dict key with the hash of `name` that is never equal to it: placed
     ahead of name in a dict's probe chain (see `plant`), every lookup of

@@ -14,7 +14,7 @@ pyte = pytest.importorskip("pyte", reason="the demo is read through pyte, a term
 from pyte import graphics  # noqa: E402
 from pyte.graphics import FG_BG_256  # noqa: E402
 
-from hostile import Stream  # noqa: E402
+from fakes import Stream  # noqa: E402
 
 from tintara.colors import rgb_to_ansi256  # noqa: E402
 from tintara.detect import ColorLevel, detect_color_level  # noqa: E402

@@ -11,32 +11,10 @@ import types
 
 import pytest
 
-from hostile import BadBool, Boom, Stream
+from fakes import FakeSys, IsattyProperty, IsattyRaises, Stream, Untouchable
+from hostile import BadBool, Boom
 
 import tintara.detect
-
-
-class Untouchable:
-    """A stream that must not be looked at."""
-
-    def __getattribute__(self, name):
-        if name.startswith("__"):
-            return object.__getattribute__(self, name)
-        raise AssertionError(f"stream examined: {name}")
-
-
-class Raising:
-    def isatty(self):
-        raise Boom("isatty")
-
-
-class IsattyProperty:
-    def __init__(self, exc):
-        self.exc = exc
-
-    @property
-    def isatty(self):
-        raise self.exc
 
 
 def level(detect, name):
@@ -91,7 +69,7 @@ def test_terminal_on_other_platforms(detect, env, platform, variables, expected)
     env(platform, **variables)
     stream = Stream()
     assert detect.detect_color_level(stream) is level(detect, expected)
-    assert stream.calls == [((), {})]
+    assert stream.isatty_calls == 1
 
 
 @pytest.mark.parametrize("variables, expected", [
@@ -187,7 +165,7 @@ def test_default_stream_is_current_stdout(detect, env, monkeypatch, stdout, expe
 
 
 @pytest.mark.parametrize("stream, exc", [
-    (Raising(), Boom),
+    (IsattyRaises(), Boom),
     (types.SimpleNamespace(isatty=5), TypeError),
     (types.SimpleNamespace(isatty=None), TypeError),
     (Stream(BadBool()), Boom),
@@ -317,39 +295,22 @@ def test_members_are_fetched_from_the_module(detect, env, monkeypatch):
     assert detect.detect_color_level(Untouchable()) == "t"
 
 
-class FakeSys:
-    """Answers successive reads of `platform` from a list and counts `stdout` reads."""
-
-    def __init__(self, *platforms):
-        self.platforms = list(platforms)
-        self.stdout_reads = 0
-
-    @property
-    def platform(self):
-        return self.platforms.pop(0)
-
-    @property
-    def stdout(self):
-        self.stdout_reads += 1
-        return Stream()
-
-
-@pytest.mark.parametrize("platforms, variables, stream, expected, left, stdout_reads", [
+@pytest.mark.parametrize("platforms, variables, stream, expected, platform_reads, stdout_reads", [
     # Read once before the stream, once after.
-    (["win32", "linux"], {"TERM": "xterm-256color"}, None, "EXTENDED", 0, 1),
-    (["linux", "win32"], {"TERM_PROGRAM": "vscode", "TERM": "xterm"}, None, "BASIC", 0, 1),
-    (["linux", "win32"], {}, Stream(), "BASIC", 0, 0),
+    (["win32", "linux"], {"TERM": "xterm-256color"}, None, "EXTENDED", 2, 1),
+    (["linux", "win32"], {"TERM_PROGRAM": "vscode", "TERM": "xterm"}, None, "BASIC", 2, 1),
+    (["linux", "win32"], {}, Stream(), "BASIC", 2, 0),
     (["linux", "win32"], {}, Stream(False), "NONE", 1, 0),
-    (["win32"], {"VSCODE_PID": "1"}, None, "TRUECOLOR", 0, 0),
-    (["linux"], {"FORCE_COLOR": "1"}, None, "BASIC", 1, 0),
+    (["win32"], {"VSCODE_PID": "1"}, None, "TRUECOLOR", 1, 0),
+    (["linux"], {"FORCE_COLOR": "1"}, None, "BASIC", 0, 0),
 ])
-def test_sys_reads(detect, env, monkeypatch, platforms, variables, stream, expected, left,
-                   stdout_reads):
+def test_sys_reads(detect, env, monkeypatch, platforms, variables, stream, expected,
+                   platform_reads, stdout_reads):
     env(**variables)
-    fake = FakeSys(*platforms)
+    fake = FakeSys(*platforms, stdout=Stream())
     monkeypatch.setattr(detect, "sys", fake)
     assert detect.detect_color_level(stream) is level(detect, expected)
-    assert (len(fake.platforms), fake.stdout_reads) == (left, stdout_reads)
+    assert (fake.reads["platform"], fake.reads["stdout"]) == (platform_reads, stdout_reads)
 
 
 @pytest.mark.parametrize("name, variables", [
@@ -455,12 +416,12 @@ def test_traceback_entries(env):
     env(TERM="xterm")
     detect = tintara.detect
     with pytest.raises(Boom) as excinfo:
-        detect.detect_color_level(Raising())
+        detect.detect_color_level(IsattyRaises())
     assert entries(excinfo)[1:] == ["tintara.detect.detect_color_level", "isatty"]
     frame = traceback.extract_tb(excinfo.value.__traceback__)[1]
     assert frame.filename == "tintara/detect.py"
     with pytest.raises(Boom) as excinfo:
-        detect.supports_color(Raising())
+        detect.supports_color(IsattyRaises())
     assert entries(excinfo)[1:] == [
         "tintara.detect.supports_color", "tintara.detect.detect_color_level", "isatty"]
 

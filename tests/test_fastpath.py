@@ -23,7 +23,8 @@ ESC = "\x1b["
 # the environment of a 256-colour terminal, a stream that is a terminal.
 PRELUDE = """
 import functools, json, os, sys
-from hostile import Collider, Stream, dict_watcher, lookups, outcome, plant
+from fakes import Stream
+from hostile import Collider, dict_watcher, lookups, outcome, plant
 import tintara.colors, tintara.detect, tintara.paint, tintara.styles
 import twin.colors, twin.detect, twin.paint, twin.styles
 
@@ -280,7 +281,8 @@ def test_entries_not_plain_agree_with_twin(monkeypatch, table, key, value, call)
 # twin alike (m: the module, by its short name).
 USES = """
 import importlib, json, os
-from hostile import Stream, all_dict_watchers_taken, free_dict_watchers, outcome
+from fakes import Stream
+from hostile import all_dict_watchers_taken, free_dict_watchers, outcome
 
 NAMES = ("colors", "detect", "styles", "paint")
 for name in ("NO_COLOR", "FORCE_COLOR", "COLORTERM", "TERM_PROGRAM"):

@@ -26,6 +26,8 @@ import types
 
 import pytest
 
+from fakes import (MISSING, Console, FakeSys, IsattyProperty, IsattyRaises, Stream, Win,
+                   fake_os)
 from hostile import BadBool, Boom, StrRaises
 
 import tintara.colors as colors
@@ -46,8 +48,6 @@ WARMUP = 3  # rounds at least
 MAX_WARMUP = 15
 ROUNDS = 3
 
-MISSING = object()  # "delete the attribute" in patched()
-
 
 # ---------------------------------------------------------------------------
 # Hostile objects
@@ -55,10 +55,6 @@ MISSING = object()  # "delete the attribute" in patched()
 
 def boom(*args, **kwargs):
     raise Boom
-
-
-def interrupt(*args, **kwargs):
-    raise KeyboardInterrupt
 
 
 class BadLen:
@@ -629,46 +625,10 @@ def style_cases(f):
 # tintara.detect
 
 
-class Stream:
-    def __init__(self, tty=True, fd=1):
-        self.tty = tty
-        self.fd = fd
-
-    def isatty(self):
-        return self.tty
-
-    def fileno(self):
-        if self.fd is None:
-            raise OSError("no file descriptor")
-        return self.fd
-
-
-class IsattyRaises:
-    def isatty(self):
-        raise Boom
-
-
-class IsattyProperty:
-    def __init__(self, exc_type):
-        self.exc_type = exc_type
-
-    @property
-    def isatty(self):
-        raise self.exc_type
-
-
-def fake_os(**env):
-    return types.SimpleNamespace(environ=env)
-
-
-def fake_sys(platform="linux", stdout=None, stderr=None):
-    return types.SimpleNamespace(platform=platform, stdout=stdout, stderr=stderr)
-
-
 def detected(stream=None, platform="linux", stdout=None, fn=None, **env):
     """A call of detect_color_level (or fn) with its own environment."""
     fn = fn or detect.detect_color_level
-    attrs = {"os": fake_os(**env), "sys": fake_sys(platform, stdout=stdout)}
+    attrs = {"os": fake_os(**env), "sys": FakeSys(platform, stdout=stdout)}
     return with_attrs(detect, attrs, fn, stream)
 
 
@@ -690,8 +650,9 @@ def in_environ(fn, *args, sys_ns=None, **env):
 
 
 def linux_sys(encoding="utf-8"):
-    get = encoding if callable(encoding) else (lambda: encoding)
-    return types.SimpleNamespace(platform="linux", stdout=None, getfilesystemencoding=get)
+    fake = FakeSys("linux")
+    fake.getfilesystemencoding = encoding if callable(encoding) else (lambda: encoding)
+    return fake
 
 
 def detect_cases():
@@ -748,7 +709,7 @@ def detect_cases():
         ("COLORTERM not str", AttributeError, detected(tty, COLORTERM=5)),
         ("TERM not str", AttributeError, detected(tty, TERM=5)),
         ("platform compares badly", Boom, with_attrs(
-            detect, {"os": fake_os(), "sys": types.SimpleNamespace(platform=BadEq())}, f, tty)),
+            detect, {"os": fake_os(), "sys": FakeSys(BadEq())}, f, tty)),
         ("os deleted", NameError, with_attrs(detect, {"os": MISSING}, f)),
         ("sys deleted", NameError, with_attrs(detect, {"sys": MISSING, "os": fake_os()}, f, tty)),
         ("ColorLevel deleted", NameError,
@@ -785,149 +746,59 @@ def supports_color_cases():
     ]
 
 
-# The Windows paths, with stand-ins for ctypes, ctypes.wintypes and msvcrt.
+# The Windows paths, on a stand-in Windows (see fakes.Win).  Handles:
+# stdout's descriptor 1 is 11, stderr's 2 is 12, the standard output device 7.
 
 
-class Console:
-    """What the stand-in kernel32 answers.
-
-    modes: console handles and their modes; std_handle: what GetStdHandle
-    returns; handles: file descriptor to handle for get_osfhandle.
-    """
-
-    def __init__(self, modes=None, std_handle=7, handles=None, set_ok=True, keeps_flag=True,
-                 get_mode=None, readback=None):
-        self.modes = {7: 3} if modes is None else modes
-        self.std_handle = std_handle
-        self.handles = {1: 11, 2: 12} if handles is None else handles
-        self.set_ok = set_ok
-        self.keeps_flag = keeps_flag
-        self.get_mode_hook = get_mode
-        self.readback = readback
-        self.reads = 0
-
-    def get_std_handle(self, which):
-        return self.std_handle
-
-    def get_console_mode(self, handle, ref):
-        self.reads += 1
-        if self.get_mode_hook is not None:
-            return self.get_mode_hook()
-        if self.readback is not None and self.reads % 2 == 0:
-            return self.readback()
-        if handle not in self.modes:
-            return 0
-        ref.value = self.modes[handle]
-        return 1
-
-    def set_console_mode(self, handle, mode):
-        if not self.set_ok:
-            return 0
-        if self.keeps_flag:
-            self.modes[handle] = mode
-        return 1
-
-    def get_osfhandle(self, fd):
-        if fd not in self.handles:
-            raise OSError("bad file descriptor")
-        return self.handles[fd]
-
-
-class WinFunction:
-    argtypes = None
-    restype = None
-
-    def __init__(self, impl):
-        self.impl = impl
-
-    def __call__(self, *args):
-        return self.impl(*args)
-
-
-class NoPrototypes(WinFunction):
-    @property
-    def argtypes(self):
-        return None
-
-    @argtypes.setter
-    def argtypes(self, value):
-        raise Boom
-
-
-class DWORD:
-    def __init__(self, value=0):
-        self.value = value
-
-
-class RaisingModule(types.ModuleType):
-    def __getattr__(self, name):
-        raise Boom
-
-
-def stand_ins(console, windll=None, msvcrt=True, function=WinFunction):
-    """Modules standing in for ctypes and msvcrt, answering from console."""
-    wintypes = types.ModuleType("ctypes.wintypes")
-    wintypes.DWORD = DWORD
-    wintypes.HANDLE = "HANDLE"
-    wintypes.BOOL = "BOOL"
-
-    def WinDLL(name, use_last_error=False):
-        return types.SimpleNamespace(
-            GetStdHandle=function(console.get_std_handle),
-            GetConsoleMode=function(console.get_console_mode),
-            SetConsoleMode=function(console.set_console_mode),
-        )
-
-    ctypes = types.ModuleType("ctypes")
-    ctypes.wintypes = wintypes
-    ctypes.POINTER = lambda t: ("pointer", t)
-    ctypes.byref = lambda obj: obj
-    if windll is not MISSING:
-        ctypes.WinDLL = windll or WinDLL
-    if msvcrt is True:
-        msvcrt = types.ModuleType("msvcrt")
-        msvcrt.get_osfhandle = console.get_osfhandle
-    return ctypes, msvcrt
-
-
-def on_windows(fn, console=None, stdout=None, stderr=None, sys_ns=None, **options):
-    """A call of fn with sys.platform "win32" and stand-in Windows modules."""
-    # msvcrt=None in sys.modules makes the import raise ImportError.
+def on_windows(fn, make=Win, sys_ns=None):
+    """A call of fn on a Win that make() builds afresh for each call,
+    optionally with detect.sys rebound."""
 
     def call():
-        c = console() if console is not None else Console()
-        ctypes, msvcrt = stand_ins(c, **options)
-        ns = sys_ns or fake_sys("win32", stdout=stdout or Stream(fd=1), stderr=stderr or Stream(fd=2))
-        with patched(sys.modules, ctypes=ctypes, msvcrt=msvcrt), patched(detect, sys=ns):
-            return fn()
+        win = make()
+        with pytest.MonkeyPatch.context() as m:
+            win.install(m)
+            if sys_ns is not None:
+                m.setattr(detect, "sys", sys_ns)
+            return win.run(fn)
 
     return call
+
+
+def without_windll():
+    win = Win()
+    del win.ctypes.WinDLL
+    return win
 
 
 def console_cases():
     f = detect._has_windows_console
 
     def real_ctypes():  # the Linux ctypes has no WinDLL
-        with patched(detect, sys=fake_sys("win32")):
+        with patched(detect, sys=FakeSys("win32")):
             return f()
 
     return [
         ("other platform", False, call_of(f)),
         ("linux ctypes", False, real_ctypes),
         ("console", True, on_windows(f)),
-        ("no console", False, on_windows(f, lambda: Console(modes={}))),
-        ("null handle", False, on_windows(f, lambda: Console(std_handle=None))),
-        ("handle 0", False, on_windows(f, lambda: Console(std_handle=0))),
-        ("handle -1", False, on_windows(f, lambda: Console(std_handle=-1))),
-        ("handle compares badly", False, on_windows(f, lambda: Console(std_handle=BadEq()))),
-        ("query raises", False, on_windows(f, lambda: Console(get_mode=boom))),
-        ("query interrupted", KeyboardInterrupt, on_windows(f, lambda: Console(get_mode=interrupt))),
-        ("query result truth raises", False, on_windows(f, lambda: Console(get_mode=BadBool))),
-        ("no WinDLL", False, on_windows(f, windll=MISSING)),
-        ("WinDLL raises", False, on_windows(f, windll=boom)),
-        ("WinDLL interrupted", KeyboardInterrupt, on_windows(f, windll=interrupt)),
-        ("argtypes refused", False, on_windows(f, function=NoPrototypes)),
-        ("platform compares badly", Boom, with_attrs(detect, {"sys": fake_sys(BadEq())}, f)),
+        ("no console", False, on_windows(f, lambda: Win(consoles={}))),
+        ("null handle", False, on_windows(f, lambda: Win(std_handle=None))),
+        ("handle 0", False, on_windows(f, lambda: Win(std_handle=0))),
+        ("handle -1", False, on_windows(f, lambda: Win(std_handle=-1))),
+        ("handle compares badly", False, on_windows(f, lambda: Win(std_handle=BadEq()))),
+        ("query raises", False, on_windows(f, lambda: Win(raises={"GetConsoleMode": Boom()}))),
+        ("query interrupted", KeyboardInterrupt,
+         on_windows(f, lambda: Win(raises={"GetConsoleMode": KeyboardInterrupt()}))),
+        ("query result truth raises", False,
+         on_windows(f, lambda: Win(get_console_mode=lambda handle, ref: BadBool()))),
+        ("no WinDLL", False, on_windows(f, without_windll)),
+        ("WinDLL raises", False, on_windows(f, lambda: Win(raises={"WinDLL": Boom()}))),
+        ("WinDLL interrupted", KeyboardInterrupt,
+         on_windows(f, lambda: Win(raises={"WinDLL": KeyboardInterrupt()}))),
+        ("argtypes refused", False,
+         on_windows(f, lambda: Win(raises={"GetStdHandle.argtypes": Boom()}))),
+        ("platform compares badly", Boom, with_attrs(detect, {"sys": FakeSys(BadEq())}, f)),
         ("sys deleted", NameError, with_attrs(detect, {"sys": MISSING}, f)),
         ("argument", TypeError, call_of(f, 1)),
         ("keyword", TypeError, call_of(f, x=1)),
@@ -937,10 +808,9 @@ def console_cases():
 
 def vt_cases():
     f = detect.enable_windows_vt
-    # Handles: stdout's descriptor 1 is 11, stderr's 2 is 12, the standard
-    # output device 7.
-    both = lambda: Console(modes={11: 0, 12: 0})  # noqa: E731
-    err_only = lambda: Console(modes={12: 0})  # noqa: E731
+
+    def consoles(**options):  # the two streams' consoles, mode 0
+        return lambda: Win(consoles={11: Console(0, **options), 12: Console(0, **options)})
 
     class StderrRaises:
         platform = "win32"
@@ -951,39 +821,49 @@ def vt_cases():
             raise Boom
 
     def real_modules():  # no msvcrt, and a ctypes without WinDLL
-        with patched(detect, sys=fake_sys("win32", Stream(), Stream())):
+        with patched(detect, sys=FakeSys("win32", stdout=Stream(), stderr=Stream())):
             return f()
 
     return [
         ("other platform", False, call_of(f)),
         ("linux modules", False, real_modules),
-        ("stdout console", True, on_windows(f, both)),
-        ("stdout file, stderr console", True, on_windows(f, err_only)),
-        ("no console", False, on_windows(f, lambda: Console(modes={}))),
-        ("flag already set", True, on_windows(f, lambda: Console(modes={11: 4}))),
-        ("fileno raises: standard output device", True, on_windows(f, stdout=Stream(fd=None))),
+        ("stdout console", True, on_windows(f, consoles())),
+        ("stdout file, stderr console", True, on_windows(f, lambda: Win(consoles={12: Console(0)}))),
+        ("no console", False, on_windows(f, lambda: Win(consoles={}))),
+        ("flag already set", True, on_windows(f, lambda: Win(consoles={11: Console(4)}))),
+        ("fileno raises: standard output device", True,
+         on_windows(f, lambda: Win(raises={"stdout.fileno": OSError("no file descriptor")}))),
         ("stdout None: standard output device", True,
-         on_windows(f, sys_ns=fake_sys("win32", stdout=None, stderr=None))),
-        ("get_osfhandle raises", True, on_windows(f, lambda: Console(handles={}))),
-        ("get_osfhandle -1", True, on_windows(f, lambda: Console(handles={1: -1, 2: -1}))),
-        ("no msvcrt", True, on_windows(f, msvcrt=None)),
-        ("no msvcrt, null device", False, on_windows(f, lambda: Console(std_handle=0), msvcrt=None)),
-        ("no msvcrt, invalid device", False, on_windows(f, lambda: Console(std_handle=-1), msvcrt=None)),
-        ("msvcrt lookup raises", Boom, on_windows(f, msvcrt=RaisingModule("msvcrt"))),
-        ("set refused", False, on_windows(f, lambda: Console(modes={11: 0, 12: 0}, set_ok=False))),
-        ("flag not kept", False, on_windows(f, lambda: Console(modes={11: 0, 12: 0}, keeps_flag=False))),
-        ("read back raises", False, on_windows(f, lambda: Console(modes={11: 0, 12: 0}, readback=boom))),
+         on_windows(f, lambda: Win(stdout=None, stderr=None))),
+        ("get_osfhandle raises", True, on_windows(f, lambda: Win(osf={}))),
+        ("get_osfhandle -1", True, on_windows(f, lambda: Win(osf={1: -1, 2: -1}))),
+        # msvcrt None in sys.modules: its import raises ImportError.
+        ("no msvcrt", True, on_windows(f, lambda: Win(msvcrt=None))),
+        ("no msvcrt, null device", False, on_windows(f, lambda: Win(std_handle=0, msvcrt=None))),
+        ("no msvcrt, invalid device", False,
+         on_windows(f, lambda: Win(std_handle=-1, msvcrt=None))),
+        ("msvcrt lookup raises", Boom,
+         on_windows(f, lambda: Win(raises={"from msvcrt import": Boom()}))),
+        ("set refused", False, on_windows(f, consoles(set_ok=False))),
+        ("flag not kept", False, on_windows(f, consoles(keeps=False))),
+        # A class, not an instance: raised again and again, an instance would
+        # keep every traceback.
+        ("read back raises", False, on_windows(f, consoles(fail={"read back": Boom}))),
         ("read back fails, flag was set", True,
-         on_windows(f, lambda: Console(modes={11: 4}, readback=lambda: 0))),
+         on_windows(f, lambda: Win(consoles={11: Console(4, reads_back=False)}))),
         ("read back fails, flag was not set", False,
-         on_windows(f, lambda: Console(modes={11: 0}, readback=lambda: 0))),
-        ("query raises", False, on_windows(f, lambda: Console(get_mode=boom))),
-        ("query interrupted", KeyboardInterrupt, on_windows(f, lambda: Console(get_mode=interrupt))),
-        ("handle compares badly", False, on_windows(f, lambda: Console(handles={1: BadEq(), 2: BadEq()}))),
-        ("no WinDLL", False, on_windows(f, windll=MISSING)),
-        ("WinDLL raises", False, on_windows(f, windll=boom)),
-        ("WinDLL interrupted", KeyboardInterrupt, on_windows(f, windll=interrupt)),
-        ("argtypes refused", False, on_windows(f, function=NoPrototypes)),
+         on_windows(f, lambda: Win(consoles={11: Console(0, reads_back=False)}))),
+        ("query raises", False, on_windows(f, lambda: Win(raises={"GetConsoleMode": Boom()}))),
+        ("query interrupted", KeyboardInterrupt,
+         on_windows(f, lambda: Win(raises={"GetConsoleMode": KeyboardInterrupt()}))),
+        ("handle compares badly", False,
+         on_windows(f, lambda: Win(osf={1: BadEq(), 2: BadEq()}))),
+        ("no WinDLL", False, on_windows(f, without_windll)),
+        ("WinDLL raises", False, on_windows(f, lambda: Win(raises={"WinDLL": Boom()}))),
+        ("WinDLL interrupted", KeyboardInterrupt,
+         on_windows(f, lambda: Win(raises={"WinDLL": KeyboardInterrupt()}))),
+        ("argtypes refused", False,
+         on_windows(f, lambda: Win(raises={"GetConsoleMode.argtypes": Boom()}))),
         ("stderr raises", Boom, on_windows(f, sys_ns=StderrRaises())),
         ("sys deleted", NameError, with_attrs(detect, {"sys": MISSING}, f)),
         ("argument", TypeError, call_of(f, 1)),

@@ -13,6 +13,8 @@ import time
 
 import pytest
 
+from fakes import Stream
+
 import tintara.colors as colors
 import tintara.detect as detect
 import tintara.styles as styles
@@ -20,11 +22,6 @@ import tintara.styles as styles
 DURATION = 1.5  # seconds of concurrent calls
 WORKERS = 4
 DELETED = object()
-
-
-class Stream:
-    def isatty(self):
-        return True
 
 
 TTY = Stream()

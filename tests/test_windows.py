@@ -1,9 +1,9 @@
 """The Windows console functions, every branch exercised on Linux.
 
 `sys.platform` is set to "win32" and stand-ins for ``ctypes``,
-``ctypes.wintypes`` and ``msvcrt`` are put into ``sys.modules``.  They log
-every call (and every prototype assignment) in order and answer as the
-test configures them.
+``ctypes.wintypes`` and ``msvcrt`` (``fakes.Win``) are put into
+``sys.modules``.  They log every call (and every prototype assignment) in
+order and answer as the test configures them.
 """
 
 import gc
@@ -17,186 +17,9 @@ import types
 
 import pytest
 
+from fakes import BOOL, DWORD, HANDLE, LP_DWORD, MISSING, STD, Console, Win
+
 import tintara.detect
-
-MISSING = object()
-STD = 7  # what GetStdHandle(-11) answers by default
-OSF = {1: 11, 2: 12}  # get_osfhandle: file descriptor -> handle
-
-
-class DWORD:
-    def __init__(self, value=0):
-        self.value = value
-
-
-class HANDLE:
-    pass
-
-
-class BOOL:
-    pass
-
-
-class LP_DWORD:
-    pass
-
-
-class Byref:
-    def __init__(self, obj):
-        self.obj = obj
-
-
-def shown(arg):
-    """Arguments as the log keeps them: a byref as "&" and the type's name."""
-    return f"&{type(arg.obj).__name__}" if isinstance(arg, Byref) else arg
-
-
-class Console:
-    def __init__(self, mode=0x3, *, set_ok=True, keeps=True, reads_back=True, fail=None):
-        self.mode = mode
-        self.set_ok = set_ok  # SetConsoleMode answers non-zero
-        self.keeps = keeps  # and the mode set is kept
-        self.reads_back = reads_back  # a second GetConsoleMode succeeds
-        self.fail = fail or {}  # "GetConsoleMode" / "SetConsoleMode" / "read back" -> exception
-        self.reads = 0
-
-
-class ForeignFunction:
-    def __init__(self, win, name, answer):
-        object.__setattr__(self, "_win", win)
-        object.__setattr__(self, "_name", name)
-        object.__setattr__(self, "_answer", answer)
-
-    def __setattr__(self, attr, value):
-        self._win.event(f"{self._name}.{attr}", value)
-        object.__setattr__(self, attr, value)
-
-    def __call__(self, *args):
-        self._win.event(self._name, *map(shown, args))
-        return self._answer(*args)
-
-
-class Kernel32:
-    def __init__(self, win):
-        self.GetStdHandle = ForeignFunction(win, "GetStdHandle", win.get_std_handle)
-        self.GetConsoleMode = ForeignFunction(win, "GetConsoleMode", win.get_console_mode)
-        self.SetConsoleMode = ForeignFunction(win, "SetConsoleMode", win.set_console_mode)
-
-
-class Msvcrt(types.ModuleType):
-    def __getattribute__(self, name):
-        if name == "get_osfhandle":
-            types.ModuleType.__getattribute__(self, "win").event("from msvcrt import")
-        return types.ModuleType.__getattribute__(self, name)
-
-
-class Wintypes(types.ModuleType):
-    """Logs reads of its types when its `win.log_types` is set."""
-
-    def __getattribute__(self, name):
-        get = types.ModuleType.__getattribute__
-        if name in ("DWORD", "HANDLE", "BOOL") and get(self, "win").log_types:
-            get(self, "win").event(f"wintypes.{name}")
-        return get(self, name)
-
-
-class Stream:
-    def __init__(self, win, name, fd):
-        self.win, self.name, self.fd = win, name, fd
-
-    def fileno(self):
-        self.win.event(f"{self.name}.fileno")
-        return self.fd
-
-
-class Win:
-    def __init__(self):
-        self.log = []
-        self.raises = {}  # event name -> exception raised once it is logged
-        self.std_handle = STD
-        self.osf = dict(OSF)
-        self.consoles = {STD: Console(), 11: Console(), 12: Console()}
-        self.kernel32 = []
-        self.log_types = False
-        self.stdout = Stream(self, "stdout", 1)
-        self.stderr = Stream(self, "stderr", 2)
-
-        self.wintypes = Wintypes("ctypes.wintypes")
-        self.wintypes.win = self
-        self.wintypes.DWORD, self.wintypes.HANDLE, self.wintypes.BOOL = DWORD, HANDLE, BOOL
-        self.ctypes = types.ModuleType("ctypes")
-        self.ctypes.WinDLL = self.windll
-        self.ctypes.POINTER = {DWORD: LP_DWORD}.__getitem__
-        self.ctypes.byref = Byref
-        self.ctypes.wintypes = self.wintypes
-        self.msvcrt = Msvcrt("msvcrt")
-        self.msvcrt.win = self
-        self.msvcrt.get_osfhandle = self.get_osfhandle
-
-    def event(self, name, *args):
-        self.log.append((name, *args))
-        if name in self.raises:
-            raise self.raises[name]
-
-    def calls(self, *names):
-        return [e for e in self.log if e[0] in names]
-
-    def enable(self, detect):
-        """detect.enable_windows_vt() with self.stdout and self.stderr as the
-        standard streams (MISSING: no such attribute).  They are put in place
-        here, not by the fixture: pytest's output capture would replace them."""
-        with pytest.MonkeyPatch.context() as m:
-            for name in ("stdout", "stderr"):
-                stream = getattr(self, name)
-                if stream is MISSING:
-                    m.delattr(sys, name)
-                else:
-                    m.setattr(sys, name, stream)
-            return detect.enable_windows_vt()
-
-    def windll(self, *args, **kwargs):
-        self.event("WinDLL", *args, kwargs)
-        self.kernel32.append(Kernel32(self))
-        return self.kernel32[-1]
-
-    def get_osfhandle(self, fd):
-        self.event("get_osfhandle", fd)
-        if fd not in self.osf:
-            raise OSError(9, "Bad file descriptor")
-        return self.osf[fd]
-
-    def get_std_handle(self, which):
-        return self.std_handle
-
-    def get_console_mode(self, handle, ref):
-        console = self.consoles.get(handle)
-        if console is None:
-            return 0
-        console.reads += 1
-        step = "GetConsoleMode" if console.reads == 1 else "read back"
-        if step in console.fail:
-            raise console.fail[step]
-        if console.reads > 1 and not console.reads_back:
-            return 0
-        ref.obj.value = console.mode
-        return 1
-
-    def set_console_mode(self, handle, mode):
-        console = self.consoles[handle]
-        if "SetConsoleMode" in console.fail:
-            raise console.fail["SetConsoleMode"]
-        if not console.set_ok:
-            return 0
-        if console.keeps:
-            console.mode = mode
-        return 1
-
-    def install(self, monkeypatch):
-        monkeypatch.setattr(sys, "platform", "win32")
-        monkeypatch.setitem(sys.modules, "ctypes", self.ctypes)
-        monkeypatch.setitem(sys.modules, "ctypes.wintypes", self.wintypes)
-        monkeypatch.setitem(sys.modules, "msvcrt", self.msvcrt)
-        return self
 
 
 @pytest.fixture
@@ -398,9 +221,9 @@ def test_missing_wintype(detect, missing):
     script = f"""if 1:
         import importlib, sys
         sys.path[:0] = [{os.path.dirname(__file__)!r}, {PURE!r}]
-        import pytest, test_windows
+        import pytest, fakes
         detect = importlib.import_module({detect.__name__!r})
-        win = test_windows.Win().install(pytest.MonkeyPatch())
+        win = fakes.Win().install(pytest.MonkeyPatch())
         delattr(win.wintypes, {missing!r})
         print(detect._has_windows_console(), win.enable(detect),
               win.calls("GetStdHandle", "GetConsoleMode", "stdout.fileno"))
@@ -591,16 +414,11 @@ def test_keyboard_interrupt_propagates_from_probe(detect, win, where):
         detect._has_windows_console()
 
 
-class Unimportable(types.ModuleType):
-    def __getattr__(self, name):
-        raise RuntimeError("msvcrt is broken")
-
-
-def test_msvcrt_error_other_than_import_error(detect, win, monkeypatch):
-    monkeypatch.setitem(sys.modules, "msvcrt", Unimportable("msvcrt"))
+def test_msvcrt_error_other_than_import_error(detect, win):
+    win.raises["from msvcrt import"] = RuntimeError("msvcrt is broken")
     with pytest.raises(RuntimeError, match="msvcrt is broken"):
         win.enable(detect)
-    assert win.log == []  # before ctypes is reached
+    assert win.log == [("from msvcrt import",)]  # before ctypes is reached
 
 
 @pytest.mark.parametrize("name", ["stdout", "stderr"])
