@@ -10,7 +10,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 namespace tintara::core {
@@ -139,18 +138,15 @@ public:
         if (n > kLongest) {
             return -1;
         }
-        unsigned char buf[kLongest] = {};
-        if (fold != nullptr) {
-            for (size_t i = 0; i < n; ++i) {
-                buf[i] = fold[text[i]];
-            }
-        } else {
-            std::memcpy(buf, text, n);
+        // Gathered in registers: bytes stored one by one and loaded as a
+        // word would stall the load.
+        uint64_t word[2] = {0, 0};
+        for (size_t i = 0; i < n; ++i) {
+            const uint64_t c = fold != nullptr ? fold[text[i]] : text[i];
+            word[i / 8] |= c << (8 * (i % 8));
         }
-        uint64_t lo;
-        uint64_t hi;
-        std::memcpy(&lo, buf, 8);
-        std::memcpy(&hi, buf + 8, 8);
+        const uint64_t lo = word[0];
+        const uint64_t hi = word[1];
         const Entry& e = slots_[slot(lo, hi)];
         return e.lo == lo && e.hi == hi && e.n == n ? e.value : -1;
     }

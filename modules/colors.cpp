@@ -74,7 +74,11 @@ bool scan_hex(PyObject* s, size_t digits, int out[3])
 
 Ref triple(const int rgb[3])
 {
-    return Ref::steal(Py_BuildValue("(iii)", rgb[0], rgb[1], rgb[2]));
+    Ref result = Ref::steal(PyTuple_New(3));
+    for (Py_ssize_t i = 0; result && i < 3; ++i) {
+        PyTuple_SET_ITEM(result.get(), i, PyLong_FromLong(rgb[i]));  // small ints: never fails
+    }
+    return result;
 }
 
 // ESC + layer + ";2;" + r + ";" + g + ";" + b + "m".  Each component is

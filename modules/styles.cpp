@@ -54,19 +54,9 @@ State g;
     return {};
 }
 
-// ESC + STYLES[name][which] + "m"
-Ref style_sequence(PyObject* name, int which)
+// ESC + STYLES[name][which] + "m", read from the module now.
+[[gnu::noinline]] Ref style_sequence(PyObject* name, int which)
 {
-    if (g.guard.holds()) {
-        const int i = core::kStyleIndex.find(static_cast<const unsigned char*>(PyUnicode_DATA(name)),
-                                             PyUnicode_IS_ASCII(name)
-                                                 ? static_cast<size_t>(PyUnicode_GET_LENGTH(name))
-                                                 : core::NameTable::kLongest + 1);
-        if (i >= 0) {
-            const int code = which == 0 ? core::kStyles[i].on : core::kStyles[i].off;
-            return made_once(g.codes[code], "", code);
-        }
-    }
     Ref table = global(g.frame, str<"STYLES">);
     int known = table ? PySequence_Contains(table.get(), name) : -1;
     if (known <= 0) {
@@ -79,23 +69,44 @@ Ref style_sequence(PyObject* name, int which)
         return {};
     }
     Ref esc = global(g.frame, str<"ESC">);
+    if (!esc) {
+        return {};
+    }
+    // The body's own ESC and a code 0..255: a sequence made once.
+    if (const long code = small_int(codes[which].get()); code >= 0 && esc.get() == str<"\x1b[">) {
+        return made_once(g.codes[code], "", code);
+    }
     Text text;
     Ref keep[2];
-    if (!esc || text.field(esc.get(), keep[0]) < 0 || text.field(codes[which].get(), keep[1]) < 0) {
+    if (text.field(esc.get(), keep[0]) < 0 || text.field(codes[which].get(), keep[1]) < 0) {
         return {};
     }
     text.lit("m");
     return text.build();
 }
 
+// The sequence, from the compiled table while the guard holds.
+Ref sequence(PyObject* name, int which)
+{
+    const auto n = static_cast<size_t>(PyUnicode_GET_LENGTH(name));
+    const int i = g.guard.holds() && PyUnicode_IS_ASCII(name)
+                      ? core::kStyleIndex.find(static_cast<const unsigned char*>(PyUnicode_DATA(name)), n)
+                      : -1;
+    if (i < 0) {
+        return style_sequence(name, which);
+    }
+    const int code = which == 0 ? core::kStyles[i].on : core::kStyles[i].off;
+    return made_once(g.codes[code], "", code);
+}
+
 Ref style_on(StrArg name)
 {
-    return style_sequence(name, 0);
+    return sequence(name, 0);
 }
 
 Ref style_off(StrArg name)
 {
-    return style_sequence(name, 1);
+    return sequence(name, 1);
 }
 
 // ---------------------------------------------------------------------------
