@@ -894,10 +894,10 @@ def _module():
 
     paint.__doc__ = (
         "按终端能力为文本加上样式。\n\n"
-        "    style 可以是 Style、样式字符串或 None (此时原样返回 str(text)，不做检测)。\n"
+        "    style 可以是 Style、样式字符串或 None (此时不加样式，原样返回 str(text)，不做检测)。\n"
         "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n"
         "    text 可以是模板字符串 (t\"...\")：插值经转换后用 sanitize 转义，\n"
-        "    格式说明不为空时即为其样式；此时即使 style 为 None 也确定色彩级别。\n    "
+        "    格式说明不为空时即为其样式；模板字符串即使 style 为 None 也确定色彩级别。\n    "
     )
 
     def echo(text, style=None, /, *, file=None, end="\n", flush=False) -> None:
@@ -924,7 +924,7 @@ def _module():
 
     echo.__doc__ = (
         "将带样式文本写入 file (默认 sys.stdout)。\n\n"
-        "    色彩级别按 file 检测；文本与 end 一次写入。\n    "
+        "    色彩级别按 file 检测；文本与 end 一次写入。text 可以是模板字符串，同 paint。\n    "
     )
 
     LINK_RULE = "须为非空的可打印 ASCII 字符串 (U+0021-U+007E)"
