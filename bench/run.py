@@ -385,13 +385,14 @@ def styled_text(b: Bench, floor: Measure, detect: Measure) -> None:
     case = "pen(two 5-char lines)"
     lines = "hello\nthere"
     why = lacks("lines")
+    t = None
     if why:
         b.skip(case, why)
     else:
         t = b.time("f(a)", {"f": tp.Style.parse("bold red").bind(level=3), "a": lines})
         b.row(case, "tintara", t, "ns/call", floor, at_most(t, 5, floor, "floor"))
-        b.row("", "twin (pure Python)",
-              b.time("f(a)", {"f": wp.Style.parse("bold red").bind(level=3), "a": lines}), "ns/call", t)
+    b.row("", "twin (pure Python)",
+          b.time("f(a)", {"f": wp.Style.parse("bold red").bind(level=3), "a": lines}), "ns/call", t)
 
     template_rows(b)
     sanitize_rows(b, floor)
@@ -461,14 +462,15 @@ def template_rows(b: Bench) -> None:
     pens = {"p1": tp.Style.parse("bold").bind(level=3), "p2": tp.Style.parse("red").bind(level=3)}
     fstring = b.time('f"{p1(a)} and {p2(b)}"', {**pens, **bind})
     why = lacks("template")
+    t = None
     if why:
         b.skip(case, why)
     else:
         t = b.time('f(t"{a:bold} and {b:red}", level=3)', {"f": tp.paint, **bind})
         b.row(case, "tintara (template made each call)", t, "ns/call", fstring,
               at_most(t, 3, fstring, "f-string of two pens"))
-        b.row("", "twin (pure Python)", b.time('f(t"{a:bold} and {b:red}", level=3)', {"f": wp.paint, **bind}),
-              "ns/call", t)
+    b.row("", "twin (pure Python)", b.time('f(t"{a:bold} and {b:red}", level=3)', {"f": wp.paint, **bind}),
+          "ns/call", t)
     b.row("", 'f"{p1(a)} and {p2(b)}", two pens', fstring, "ns/call")
 
 
@@ -484,13 +486,14 @@ def sanitize_rows(b: Bench, floor: Measure) -> None:
     line = clean_line()
     printable = b.time("f(a)", {"f": str.isprintable, "a": line})
     why = lacks("sanitize")
+    t = None
     if why:
         b.skip(case, why)
     else:
         assert tp.sanitize(line) == wp.sanitize(line) == line
         t = b.time("f(a)", {"f": tp.sanitize, "a": line})
         b.row(case, "tintara", t, "ns/call", floor, at_most(t, 1.5, printable, "str.isprintable"))
-        b.row("", "twin (pure Python)", b.time("f(a)", {"f": wp.sanitize, "a": line}), "ns/call", t)
+    b.row("", "twin (pure Python)", b.time("f(a)", {"f": wp.sanitize, "a": line}), "ns/call", t)
     b.row("", "str.isprintable (reference)", printable, "ns/call")
 
 
