@@ -837,7 +837,7 @@ GREEN = t"x{MSG:red}y"
     (t"[{INNER!r}]", "[" + repr(INNER).replace("\x1b", "\\x1b") + "]"),
     (t"{t"{t"{USER!r:dim}"}"}", "\x1b[2m'ann\\x1b[2J'\x1b[22m"),
     (Template("\x1b[1m", Interpolation("\x1b", "x", None, Sub("red")), Sub("!")), "\x1b[1m\x1b[31m\\x1b\x1b[39m!"),
-], ids=repr)
+])
 def test_templates(paint, template, result):
     got = paint.paint(template, level=3)
     assert type(got) is str and got == result
