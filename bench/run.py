@@ -28,6 +28,12 @@ load: the zero-work reference).  Beside the pen row of tintara.paint:
 termcolor's colored, click's style (where click is installed) and rich's
 Style.render of a parsed style, each of which has to be 10x slower.
 
+The template row times paint() of a template string literal, so making the
+template is part of each call, against the f-string that joins two bound
+pens' results; sanitize is timed on a 200-character line with nothing to
+escape, against str.isprintable on it.  A row of tintara.paint whose feature
+the built extension lacks is listed as skipped, with the reason.
+
 Cold rows: every call gets an argument never seen before in the process.
 Each is a loop over a freshly built list (200,000 arguments; 2,000 with
 --quick), timed once per round over a new list, best of the rounds, against
@@ -156,6 +162,9 @@ class Bench:
         callable giving (text, ok), with ok None for information only."""
         self.rows.append(("row", case, impl, val, unit, base, target))
 
+    def skip(self, case: str, why: str) -> None:
+        self.rows.append(("skip", case, why))
+
     def print(self) -> None:
         head = f"{'case':<36} {'implementation':<38} {'value':>9} {'unit':<8} {'ratio':>8}  target"
         print(head)
@@ -163,6 +172,9 @@ class Bench:
         for r in self.rows:
             if r[0] == "section":
                 print(f"== {r[1]}")
+                continue
+            if r[0] == "skip":
+                print(f"{r[1]:<36} skipped: {r[2]}")
                 continue
             _, case, impl, val, unit, base, target = r
             ratio = "" if base is None else f"{value(val) / value(base):.2f}x"
@@ -370,6 +382,21 @@ def styled_text(b: Bench, floor: Measure, detect: Measure) -> None:
         b.row("", label, p, "ns/call", pen,
               (lambda p: lambda: (">= 10x slower than tintara", p.value >= 10 * pen.value))(p))
 
+    case = "pen(two 5-char lines)"
+    lines = "hello\nthere"
+    why = lacks("lines")
+    t = None
+    if why:
+        b.skip(case, why)
+    else:
+        t = b.time("f(a)", {"f": tp.Style.parse("bold red").bind(level=3), "a": lines})
+        b.row(case, "tintara", t, "ns/call", floor, at_most(t, 5, floor, "floor"))
+    b.row("", "twin (pure Python)",
+          b.time("f(a)", {"f": wp.Style.parse("bold red").bind(level=3), "a": lines}), "ns/call", t)
+
+    template_rows(b)
+    sanitize_rows(b, floor)
+
     case = 'paint(t, "bold red", level=3)'
     t = b.time("f(a, s, level=3)", {"f": tp.paint, "a": text, "s": "bold red"})
     b.row(case, "tintara (string parsed before)", t, "ns/call", floor, at_most(t, 5, floor, "floor"))
@@ -410,6 +437,64 @@ def styled_text(b: Bench, floor: Measure, detect: Measure) -> None:
           lambda: ("faster than regex sub", t.value < regex.value))
     b.row("", "twin (pure Python)", b.time("f(a)", {"f": wp.strip, "a": line}), "ns/call", t)
     b.row("", "compiled regex sub", regex, "ns/call", t)
+
+
+def lacks(feature: str) -> str | None:
+    """Why the built extension cannot be timed on feature, or None when it
+    does what the twin does."""
+    if feature == "lines":
+        if tp.paint("a\nb", "bold", level=3) != wp.paint("a\nb", "bold", level=3):
+            return "this build of tintara.paint does not style one line at a time"
+        return None
+    if feature == "template":
+        word = "ann\x1b[2J"
+        if tp.paint(t"{word:bold}", level=3) != wp.paint(t"{word:bold}", level=3):
+            return "this build of tintara.paint does not render template strings"
+        return None
+    if not hasattr(tp, feature):
+        return f"this build of tintara.paint has no {feature}()"
+    return None
+
+
+def template_rows(b: Bench) -> None:
+    case = 'paint(t"{a:bold} and {b:red}")'
+    bind = {"a": "alice", "b": "bob"}
+    pens = {"p1": tp.Style.parse("bold").bind(level=3), "p2": tp.Style.parse("red").bind(level=3)}
+    fstring = b.time('f"{p1(a)} and {p2(b)}"', {**pens, **bind})
+    why = lacks("template")
+    t = None
+    if why:
+        b.skip(case, why)
+    else:
+        t = b.time('f(t"{a:bold} and {b:red}", level=3)', {"f": tp.paint, **bind})
+        b.row(case, "tintara (template made each call)", t, "ns/call", fstring,
+              at_most(t, 3, fstring, "f-string of two pens"))
+    b.row("", "twin (pure Python)", b.time('f(t"{a:bold} and {b:red}", level=3)', {"f": wp.paint, **bind}),
+          "ns/call", t)
+    b.row("", 'f"{p1(a)} and {p2(b)}", two pens', fstring, "ns/call")
+
+
+def clean_line() -> str:
+    """200 characters with nothing for sanitize to escape."""
+    line = "".join(itertools.islice(itertools.cycle("the quick brown fox jumps over the lazy dog "), 200))
+    assert len(line) == 200 and line.isprintable()
+    return line
+
+
+def sanitize_rows(b: Bench, floor: Measure) -> None:
+    case = "sanitize(200 clean chars)"
+    line = clean_line()
+    printable = b.time("f(a)", {"f": str.isprintable, "a": line})
+    why = lacks("sanitize")
+    t = None
+    if why:
+        b.skip(case, why)
+    else:
+        assert tp.sanitize(line) == wp.sanitize(line) == line
+        t = b.time("f(a)", {"f": tp.sanitize, "a": line})
+        b.row(case, "tintara", t, "ns/call", floor, at_most(t, 1.5, printable, "str.isprintable"))
+    b.row("", "twin (pure Python)", b.time("f(a)", {"f": wp.sanitize, "a": line}), "ns/call", t)
+    b.row("", "str.isprintable (reference)", printable, "ns/call")
 
 
 # The stream of the detection cases: a pseudo-terminal, open for the run.

@@ -7,8 +7,11 @@ mode reports an unused ``type: ignore``, so a stub that became too lax
 fails the check).
 """
 
+import copy
 import io
+import pickle
 import sys
+from string.templatelib import Template
 from typing import TYPE_CHECKING, assert_type
 
 from tintara.colors import (
@@ -22,7 +25,7 @@ from tintara.colors import (
     rgb_to_ansi256,
 )
 from tintara.detect import ColorLevel, detect_color_level, enable_windows_vt, supports_color
-from tintara.paint import Style, downgrade, echo, nearest_16, nearest_256, strip
+from tintara.paint import Style, downgrade, echo, link, nearest_16, nearest_256, sanitize, strip
 from tintara.paint import paint as styled
 from tintara.styles import RESET_ALL, STYLES, style_off, style_on
 
@@ -82,6 +85,25 @@ def main() -> int:
     assert_type(downgrade(orange, 1, background=True), str)
     assert_type(nearest_256(*orange) + nearest_16(*orange), int)
     echo(styled(42, "green on black", level=level), flush=True)
+
+    # Template strings: the literal text is the program's; each interpolated
+    # value is data, made safe, and styled by its format spec.
+    user = "ann\x1b[2J"  # as it came from outside
+    mood = "bold"
+    greeting: Template = t"{user:{mood}} logged in, last seen {'yesterday'!r:dim}"
+    assert_type(styled(greeting, level=level), str)
+    assert_type(warning.render(t"{user:underline}\n{user!a}", level=level), str)
+    assert_type(pen(greeting), str)
+    assert_type(sanitize(user), str)
+    readme = link(t"the {'tintara':bold} README", "https://example.com/tintara", id="readme", level=level)
+    assert_type(readme, str)
+    echo(t"see {readme!s} (as data, escaped)", "italic")
+
+    # Styles and pens are values: copies are themselves, and they pickle.
+    theme = copy.deepcopy({"warning": warning, "pen": pen})
+    assert theme["warning"] is warning and copy.copy(pen) is pen
+    restored: Style = pickle.loads(pickle.dumps(warning))
+    assert restored == warning
     return 0
 
 
@@ -100,6 +122,11 @@ if TYPE_CHECKING:
     Style("red", "blue", True)  # type: ignore[call-arg]  # the attributes are keyword-only
     styled("x", style="bold")  # type: ignore[call-arg]  # style is positional-only
     strip(b"x")  # type: ignore[arg-type]
+    sanitize(None)  # type: ignore[arg-type]
+    link("x", b"https://example.com")  # type: ignore[arg-type]
+    link("x", "https://example.com", id=1)  # type: ignore[arg-type]
+    link("x", "https://example.com", "id")  # type: ignore[call-arg]  # id is keyword-only
+    link("x", url="https://example.com")  # type: ignore[call-arg]  # url is positional-only
     echo("x", file=sys.stdin.fileno())  # type: ignore[arg-type]
 
 

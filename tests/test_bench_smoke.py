@@ -17,7 +17,8 @@ def test_bench_quick_run():
     assert out.startswith("machine: ")
     for row in ('fg_code("red")', "rgb_to_ansi256 grey", 'style_on("bold")',
                 "detect_color_level(tty)", "truecolour fg_code(t)", "import tintara.styles",
-                "pen(5-char text)", "nearest_256(random colour)", "strip(200-char line", "import tintara.paint",
+                "pen(5-char text)", "pen(two 5-char lines)", 'paint(t"{a:bold} and {b:red}")',
+                "sanitize(200 clean chars)", "nearest_256(random colour)", "strip(200-char line", "import tintara.paint",
                 "RSS growth", 'fg_code("#rrggbb") cold', "style_off(name) fresh str",
                 "tintara after 2,000 hex", "t[k] = v; fg_code(k)"):
         assert row in out

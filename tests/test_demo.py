@@ -1,5 +1,10 @@
-"""The demo, ``python -m tintara``, run as a program and read through a terminal emulator."""
+"""The demo, ``python -m tintara``, run as a program and read through a terminal emulator.
 
+Each test runs the demo twice: as installed, and with ``tintara.paint``
+replaced by the pure-Python twin.
+"""
+
+import collections
 import functools
 import json
 import os
@@ -15,6 +20,7 @@ from pyte import graphics  # noqa: E402
 from pyte.graphics import FG_BG_256  # noqa: E402
 
 from fakes import Stream  # noqa: E402
+from hostile import PURE  # noqa: E402
 
 from tintara.colors import rgb_to_ansi256  # noqa: E402
 from tintara.detect import ColorLevel, detect_color_level  # noqa: E402
@@ -75,7 +81,23 @@ def tables(outside):
     return named, aliases, {name: (f"\x1b[{on}m", f"\x1b[{off}m") for name, (on, off) in styles.items()}
 
 
-def demo_command(*args):
+Demo = collections.namedtuple("Demo", "cwd impl")
+
+# The demo with tintara.paint replaced by the twin, before the demo imports it.
+WITH_TWIN = (
+    f"import runpy, sys; sys.path.insert(0, {PURE!r}); import twin.paint; "
+    "sys.modules['tintara.paint'] = twin.paint; runpy.run_module('tintara', run_name='__main__', alter_sys=True)"
+)
+
+
+@pytest.fixture(scope="module", params=["ext", "twin"])
+def demo(request, outside):
+    return Demo(outside, request.param)
+
+
+def demo_command(demo, *args):
+    if demo.impl == "twin":
+        return [sys.executable, "-c", WITH_TWIN, *args]
     return [sys.executable, "-m", "tintara", *args]
 
 
@@ -85,23 +107,24 @@ def demo_env(env):
 
 
 @functools.cache
-def _piped(cwd, args, env):
-    done = subprocess.run(demo_command(*args), capture_output=True, env=demo_env(env), cwd=cwd, timeout=60)
+def _piped(demo, args, env):
+    done = subprocess.run(demo_command(demo, *args), capture_output=True, env=demo_env(env), cwd=demo.cwd,
+                          timeout=60)
     assert done.returncode == 0, done.stderr.decode()
     assert done.stderr == b""
     return done.stdout
 
 
-def piped(outside, *args, **env):
+def piped(demo, *args, **env):
     """The demo's output with standard output a pipe."""
-    return _piped(outside, args, tuple(sorted(env.items())))
+    return _piped(demo, args, tuple(sorted(env.items())))
 
 
-def in_terminal(outside, *args, **env):
+def in_terminal(demo, *args, **env):
     """The demo's output with standard output a pseudo-terminal."""
     master, slave = pty.openpty()
-    proc = subprocess.Popen(demo_command(*args), stdin=slave, stdout=slave, stderr=subprocess.PIPE,
-                            env=demo_env(env), cwd=outside)
+    proc = subprocess.Popen(demo_command(demo, *args), stdin=slave, stdout=slave, stderr=subprocess.PIPE,
+                            env=demo_env(env), cwd=demo.cwd)
     os.close(slave)
     chunks = []
     while True:
@@ -196,15 +219,15 @@ def gradient_cells(screen):
          "Colour level: BASIC (chosen with --level; detected NONE: NO_COLOR is set)"),
     ],
 )
-def test_level_and_reason_when_piped(outside, args, env, header):
-    out = piped(outside, *args, **env)
+def test_level_and_reason_when_piped(demo, args, env, header):
+    out = piped(demo, *args, **env)
     assert out.decode().splitlines()[0] == header
     assert (b"\x1b" in out) == (not header.startswith("Colour level: NONE"))
 
 
-def test_plain_output_lists_everything(outside, tables):
+def test_plain_output_lists_everything(demo, tables):
     named, aliases, styles = tables
-    text = piped(outside, "--level", "none").decode()
+    text = piped(demo, "--level", "none").decode()
     assert "\x1b" not in text
     assert "Named colours: " + ", ".join(named) in text
     assert "Aliases: " + ", ".join(f"{alias} = {target}" for alias, target in aliases.items()) in text
@@ -221,11 +244,11 @@ def test_plain_output_lists_everything(outside, tables):
         ({}, "none", "TERM is not set"),
     ],
 )
-def test_default_level_is_the_detected_one(outside, env, level, reason):
-    out = in_terminal(outside, **env)
+def test_default_level_is_the_detected_one(demo, env, level, reason):
+    out = in_terminal(demo, **env)
     header, _, body = out.partition(b"\n")
     assert header.decode() == f"Colour level: {level.upper()} ({reason})"
-    assert body == piped(outside, "--level", level).partition(b"\n")[2]
+    assert body == piped(demo, "--level", level).partition(b"\n")[2]
 
 
 # The reason is worked out apart from detect_color_level; it must agree with it,
@@ -265,9 +288,9 @@ def test_reason_agrees_with_detection(monkeypatch, platform, env, stream, level,
 
 
 @pytest.mark.parametrize("level", ["basic", "extended", "truecolor"])
-def test_named_colours_and_aliases(outside, tables, level):
+def test_named_colours_and_aliases(demo, tables, level):
     named, aliases, _ = tables
-    screen = emulate(piped(outside, "--level", level))
+    screen = emulate(piped(demo, "--level", level))
     for name in named:
         y = row(screen, f"  {name} ")
         text = screen.text[y]
@@ -286,8 +309,8 @@ def test_named_colours_and_aliases(outside, tables, level):
 
 
 @pytest.mark.parametrize("level", ["basic", "extended", "truecolor"])
-def test_styles(outside, tables, level):
-    out = piped(outside, "--level", level)
+def test_styles(demo, tables, level):
+    out = piped(demo, "--level", level)
     screen = emulate(out)
     for name, (on, off) in tables[2].items():
         assert f"{on}Sample{off}".encode() in out
@@ -303,8 +326,8 @@ def test_styles(outside, tables, level):
         assert screen.buffer[y][x - 1]._asdict() | {"data": " "} == PLAIN | {"data": " "}
 
 
-def test_basic_sends_only_the_sixteen_colours(outside):
-    out = piped(outside, "--level", "basic")
+def test_basic_sends_only_the_sixteen_colours(demo):
+    out = piped(demo, "--level", "basic")
     assert not re.search(rb"\x1b\[[34]8;", out)
     screen = emulate(out)
     lines = range(screen.lines)
@@ -313,8 +336,8 @@ def test_basic_sends_only_the_sixteen_colours(outside):
     assert not any(text.startswith("Truecolour") for text in screen.text)
 
 
-def test_extended_palette_grid(outside):
-    out = piped(outside, "--level", "extended")
+def test_extended_palette_grid(demo):
+    out = piped(demo, "--level", "extended")
     assert not re.search(rb"\x1b\[[34]8;2;", out)
     screen = emulate(out)
     seen = []
@@ -329,9 +352,9 @@ def test_extended_palette_grid(outside):
     assert hex_colours(screen, everything, "fg") == hex_colours(screen, everything, "bg") == PALETTE
 
 
-def test_gradient_truecolour_and_brought_down(outside):
-    true = gradient_cells(emulate(piped(outside, "--level", "truecolor")))
-    down = gradient_cells(emulate(piped(outside, "--level", "extended")))
+def test_gradient_truecolour_and_brought_down(demo):
+    true = gradient_cells(emulate(piped(demo, "--level", "truecolor")))
+    down = gradient_cells(emulate(piped(demo, "--level", "extended")))
     assert len(true) == len(down) >= 32
     assert all(re.fullmatch(r"[0-9a-f]{6}", cell) for cell in true)
     assert len(set(true)) == len(true) and not set(true) <= PALETTE
@@ -341,7 +364,7 @@ def test_gradient_truecolour_and_brought_down(outside):
 
 
 @pytest.mark.parametrize("level", ["basic", "extended", "truecolor"])
-def test_one_style_at_each_level(outside, level):
+def test_one_style_at_each_level(demo, level):
     """'underline #ffb020 on #202060' as each level up to the chosen one writes it."""
     shown = {
         "none": ("default", "default", False),
@@ -350,7 +373,7 @@ def test_one_style_at_each_level(outside, level):
         "truecolor": ("ffb020", "202060", True),
     }
     shown = dict(list(shown.items())[: list(shown).index(level) + 1])
-    screen = emulate(piped(outside, "--level", level))
+    screen = emulate(piped(demo, "--level", level))
     (y,) = section(screen, "One style at each level")
     text = screen.text[y]
     assert text.split() == [word for name in shown for word in (f"{name}:", "Sample")]
@@ -362,8 +385,61 @@ def test_one_style_at_each_level(outside, level):
             assert (cell.fg, cell.bg, cell.underscore) == expected, name
 
 
-def test_truecolor_keeps_the_palette_grid(outside):
-    screen = emulate(piped(outside, "--level", "truecolor"))
+# What the demo shows of a user name that tries to clear the screen, return
+# to the start of the line and reverse what follows.
+VISITOR = "mallory\\x1b[2J\\r\\u202etxt.exe"
+SAID = "'hi\\x07'"
+DOCS = "https://example.com/tintara"
+# The colour #ffb020 as each level shows it.
+AMBER = {"basic": "brown", "extended": FG_BG_256[214], "truecolor": "ffb020"}
+
+
+def shown_line(demo, level, title):
+    """The line below title: the emulated screen and its row, or the plain text at level none."""
+    out = piped(demo, "--level", level)
+    if level == "none":
+        lines = out.decode().splitlines()
+        return None, lines[lines.index(title) + 1]
+    screen = emulate(out)
+    (y,) = section(screen, title)
+    return (screen, y), screen.text[y].rstrip()
+
+
+@pytest.mark.parametrize("level", ["none", "basic", "extended", "truecolor"])
+def test_untrusted_values_shown_not_obeyed(demo, level):
+    out = piped(demo, "--level", level)
+    for obeyed in (b"\x1b[2J", "\u202e".encode(), b"\x07", b"\r"):
+        assert obeyed not in out
+    title = 'Untrusted values in a template string (t"{visitor:bold #ffb020} said {said!r:italic}"):'
+    where, text = shown_line(demo, level, title)
+    assert text == f"  {VISITOR} said {SAID}"
+    if where is None:
+        return
+    screen, y = where
+    cells = screen.buffer[y]
+    name = range(2, 2 + len(VISITOR))
+    assert all((cells[x].bold, cells[x].fg) == (True, AMBER[level]) for x in name)
+    said = text.index(SAID)
+    assert all(cells[x]._asdict() | {"data": None} == PLAIN | {"data": None} for x in range(name.stop, said))
+    if "italics" in pyte.screens.Char._fields:
+        assert all(cells[x].italics for x in range(said, said + len(SAID)))
+
+
+@pytest.mark.parametrize("level", ["none", "basic", "extended", "truecolor"])
+def test_hyperlink(demo, level):
+    out = piped(demo, "--level", level)
+    linked = level != "none"
+    assert out.count(f"\x1b]8;;{DOCS}\x1b\\".encode()) == out.count(b"\x1b]8;;\x1b\\") == int(linked)
+    where, text = shown_line(demo, level, "A hyperlink (OSC 8; a terminal without them shows the text alone):")
+    assert text == f"  the tintara documentation  ({DOCS})"
+    if where is None:
+        return
+    screen, y = where
+    assert [screen.buffer[y][x].bold for x in range(2, 2 + len("the tintara "))] == [False] * 4 + [True] * 7 + [False]
+
+
+def test_truecolor_keeps_the_palette_grid(demo):
+    screen = emulate(piped(demo, "--level", "truecolor"))
     grid = section(screen, "256-colour palette:")
     assert hex_colours(screen, grid, "bg") == PALETTE
 
@@ -371,15 +447,15 @@ def test_truecolor_keeps_the_palette_grid(outside):
 # -- the command line ------------------------------------------------------------
 
 
-def test_help(outside):
-    done = subprocess.run(demo_command("--help"), capture_output=True, text=True, env=demo_env({}), cwd=outside)
+def test_help(demo):
+    done = subprocess.run(demo_command(demo, "--help"), capture_output=True, text=True, env=demo_env({}), cwd=demo.cwd)
     assert done.returncode == 0
     assert "--level {none,basic,extended,truecolor}" in done.stdout
     assert "\x1b" not in done.stdout
 
 
 @pytest.mark.parametrize("args", [("--level", "ultra"), ("--level",), ("extra",)])
-def test_bad_arguments(outside, args):
-    done = subprocess.run(demo_command(*args), capture_output=True, text=True, env=demo_env({}), cwd=outside)
+def test_bad_arguments(demo, args):
+    done = subprocess.run(demo_command(demo, *args), capture_output=True, text=True, env=demo_env({}), cwd=demo.cwd)
     assert done.returncode == 2
     assert done.stdout == "" and "usage:" in done.stderr

@@ -8,7 +8,8 @@ output holds only what that level allows: plain text at ``none``; the 16
 named colours and the styles at ``basic``; the 256-colour palette and a
 gradient brought down to it at ``extended``; the gradient in 24-bit colour at
 ``truecolor``.  One style made with ``tintara.paint`` is shown side by side as
-each level up to the chosen one writes it.
+each level up to the chosen one writes it, then a template string holding a
+value from outside (shown, not obeyed) and a hyperlink.
 """
 
 import argparse
@@ -19,7 +20,7 @@ import sys
 from tintara import __version__
 from tintara.colors import COLOR_ALIASES, NAMED_COLORS, bg_code, fg_code, rgb_to_ansi256
 from tintara.detect import ColorLevel, detect_color_level, enable_windows_vt
-from tintara.paint import Style
+from tintara.paint import Style, link, paint
 from tintara.styles import RESET_ALL, STYLES, style_off, style_on
 
 LEVELS = {level.name.lower(): level for level in ColorLevel}
@@ -30,6 +31,11 @@ GRADIENT_WIDTH = 72
 PAINTED = "underline #ffb020 on #202060"
 # Backgrounds dark enough for a white label; the others get a black one.
 DARK = {"black", "red", "blue", "magenta", "bright_black"}
+# A user name as it might arrive from outside: it tries to clear the screen,
+# go back to the start of the line and reverse the text after it.
+VISITOR = "mallory\x1b[2J\r\u202etxt.exe"
+SAID = "hi\x07"
+DOCS = "https://example.com/tintara"
 
 
 def detection_reason(stream):
@@ -109,11 +115,25 @@ def one_style(level):
     yield "  " + "  ".join(f"{n.name.lower()}: {style.bind(level=n)(SAMPLE)}" for n in ColorLevel if n <= level)
 
 
+def untrusted(level):
+    """A template string: its text is the program's, the values in it are data."""
+    yield 'Untrusted values in a template string (t"{visitor:bold #ffb020} said {said!r:italic}"):'
+    visitor, said = VISITOR, SAID
+    yield "  " + paint(t"{visitor:bold #ffb020} said {said!r:italic}", level=level)
+
+
+def hyperlink(level):
+    yield "A hyperlink (OSC 8; a terminal without them shows the text alone):"
+    yield "  " + link(t"the {'tintara':bold} documentation", DOCS, level=level) + f"  ({DOCS})"
+
+
 def plain_listing():
     yield "No colour or style sequences are written at this level; pass --level to preview one."
     yield "Named colours: " + ", ".join(NAMED_COLORS)
     yield "Aliases: " + ", ".join(f"{alias} = {target}" for alias, target in COLOR_ALIASES.items())
     yield "Styles: " + ", ".join(STYLES)
+    yield from untrusted(ColorLevel.NONE)
+    yield from hyperlink(ColorLevel.NONE)
 
 
 def render(level):
@@ -123,6 +143,8 @@ def render(level):
     yield from named_colours()
     yield from styles()
     yield from one_style(level)
+    yield from untrusted(level)
+    yield from hyperlink(level)
     if level >= ColorLevel.EXTENDED:
         yield from palette()
         yield from gradient(level)

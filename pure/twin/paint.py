@@ -30,8 +30,13 @@ ATTRIBUTES = (
 # helpers are static functions.  Here they are locals of _module(), which
 # hands out the public objects and is deleted.
 def _module():
+    import copyreg
     import math
+    import operator
     import re
+    from string.templatelib import Template
+
+    from twin import _frame
 
     ESC = "\x1b"
     CSI = "\x1b["
@@ -90,6 +95,10 @@ def _module():
     SLOT_HUE = tuple(math.atan2(PALETTE_LAB[n][2], PALETTE_LAB[n][1]) for n in range(7))
     GREYS = (0, 8, 7, 15)
     CHROMA_GREY = 0.04
+    # Below this chroma a colour is muted enough that a grey may serve it
+    # better than a hue: see index_16.
+    CHROMA_MUTED = 0.10
+    LIGHTNESS_GAP = 0.25
 
     def distance(lab, n):
         """The squared Euclidean distance from lab to palette entry n."""
@@ -116,7 +125,8 @@ def _module():
 
     def index_16(r, g, b):
         lab = oklab(r, g, b)
-        if math.sqrt(lab[1] * lab[1] + lab[2] * lab[2]) < CHROMA_GREY:
+        chroma = math.sqrt(lab[1] * lab[1] + lab[2] * lab[2])
+        if chroma < CHROMA_GREY:
             return nearest_of(lab, GREYS)
         hue = math.atan2(lab[2], lab[1])
         slot = 1
@@ -127,7 +137,12 @@ def _module():
                 d = 2.0 * math.pi - d
             if best is None or d < best:
                 slot, best = n, d
-        return nearest_of(lab, (slot, slot + 8))
+        pick = nearest_of(lab, (slot, slot + 8))
+        # A muted colour far lighter or darker than the hue's colour (a dark
+        # background, a pastel) is better served by black, grey or white.
+        if chroma < CHROMA_MUTED and abs(lab[0] - PALETTE_LAB[pick][0]) > LIGHTNESS_GAP:
+            return nearest_of(lab, GREYS)
+        return pick
 
     # ------------------------------------------------------------------
     # Colours: checked and resolved once, when a style is built.
@@ -158,6 +173,51 @@ def _module():
             raise TypeError(f"颜色码须为 int，收到: {code!r}")
         return str.__str__(name), (NAME, int.__int__(code))
 
+    RGB_COUNT = "RGB 元组须有 3 个分量，收到: "
+    RGB_TYPE = "RGB 分量须为 int，收到: "
+    RGB_RANGE = "RGB 分量须在 0-255 范围内，收到: "
+
+    def check_component(item, value):
+        """One component of the tuple colour value: the type, then the range
+        by the component's own comparisons."""
+        if not isinstance(item, int) or isinstance(item, bool):
+            raise TypeError(f"{RGB_TYPE}{value!r}")
+        if not 0 <= item <= 255:
+            raise ValueError(f"{RGB_RANGE}{value!r}")
+
+    def check_rgb(value):
+        """The (r, g, b) of a tuple colour, checked component by component.
+
+        Comparisons an int subclass defines may lie, so the range is checked
+        again on int's own value.  A tuple subclass is iterated once for the
+        checks and once more for the copy, which must again give three ints.
+        """
+        if len(value) != 3:
+            raise ValueError(f"{RGB_COUNT}{value!r}")
+        if type(value) is tuple:
+            for item in value:
+                check_component(item, value)
+                if not 0 <= int.__int__(item) <= 255:
+                    raise ValueError(f"{RGB_RANGE}{value!r}")
+            return tuple(int.__int__(item) for item in value)
+        for item in value:
+            check_component(item, value)
+        rgb = []
+        for item in value:
+            if not isinstance(item, int):
+                raise TypeError(f"{RGB_TYPE}{value!r}")
+            n = int.__int__(item)
+            if not 0 <= n <= 255:
+                raise ValueError(f"{RGB_RANGE}{value!r}")
+            if len(rgb) == 3:
+                raise ValueError(f"{RGB_COUNT}{value!r}")
+            rgb.append(n)
+        if len(rgb) != 3:
+            raise ValueError(f"{RGB_COUNT}{value!r}")
+        return tuple(rgb)
+
+    INDEX_RANGE = "256 色索引须在 0-255 范围内，收到: "
+
     def check_color(value):
         """(canonical field, resolved colour) of a colour as a caller gives it."""
         if isinstance(value, str):
@@ -170,19 +230,14 @@ def _module():
         if isinstance(value, bool) or not isinstance(value, (int, tuple)):
             raise TypeError(f"不支持的颜色类型: {type(value).__name__}")
         if isinstance(value, int):
+            # The value's own comparisons first, then int's own value.
             if not 0 <= value <= 255:
-                raise ValueError(f"256 色索引须在 0-255 范围内，收到: {value!r}")
+                raise ValueError(f"{INDEX_RANGE}{value!r}")
             n = int.__int__(value)
+            if not 0 <= n <= 255:
+                raise ValueError(f"{INDEX_RANGE}{value!r}")
             return n, (INDEX, n)
-        if len(value) != 3:
-            raise ValueError(f"RGB 元组须有 3 个分量，收到: {value!r}")
-        # Component by component: the type, then the range.
-        for item in value:
-            if not isinstance(item, int) or isinstance(item, bool):
-                raise TypeError(f"RGB 分量须为 int，收到: {value!r}")
-            if not 0 <= item <= 255:
-                raise ValueError(f"RGB 分量须在 0-255 范围内，收到: {value!r}")
-        rgb = tuple(int.__int__(item) for item in value)
+        rgb = check_rgb(value)
         return rgb, (RGB, rgb)
 
     def color_text(field):
@@ -224,10 +279,11 @@ def _module():
     # Levels.
 
     def check_level(level):
-        """The int 0-3 of an explicit level."""
+        """The int 0-3 of an explicit level: by its own comparisons, then by
+        int's own value."""
         if isinstance(level, bool) or not isinstance(level, int):
             raise TypeError(f"颜色级别须为 ColorLevel 或 0-3 的 int，收到: {level!r}")
-        if not 0 <= level <= 3:
+        if not 0 <= level <= 3 or not 0 <= int.__int__(level) <= 3:
             raise ValueError(f"颜色级别须在 0-3 范围内，收到: {level!r}")
         return int.__int__(level)
 
@@ -244,22 +300,42 @@ def _module():
 
     # ------------------------------------------------------------------
     # Escape sequences in text.
+    #
+    # A C1 control (U+0080-U+009F) is the 8-bit form of ESC followed by the
+    # character 0x40 below it: U+009B is ESC [ (CSI), U+009D ESC ] (OSC),
+    # U+0090, U+0098, U+009E and U+009F ESC P, X, ^ and _ (DCS, SOS, PM,
+    # APC), U+009C ESC \ (ST).  The scanner reads both forms alike.
+
+    STRINGS = "]PX^_"  # what introduces a control string
 
     def sequence_end(s, i):
-        """The end of the escape sequence that starts at s[i] (an ESC).
+        """The end of the escape sequence that starts at s[i], an ESC or a C1
+        control.
 
         A sequence left unterminated at the end of the text runs to the end.
-        A CSI broken by a byte it cannot hold ends before that byte, and so
+        A CSI broken by a character it cannot hold ends before it, and so
         does any other sequence; a control string (OSC, DCS, SOS, PM, APC)
-        ends at BEL (OSC only) or ST, or before any other ESC.
+        ends at BEL (OSC only) or ST, or before any other ESC or C1 control.
         """
         n = len(s)
-        j = i + 1
-        if j == n:
-            return n
-        c = s[j]
-        if c == "[":
+        if s[i] == ESC:
+            j = i + 1
+            if j == n:
+                return n
+            c = s[j]
+            if c != "[" and c not in STRINGS:
+                while j < n and "\x20" <= s[j] <= "\x2f":
+                    j += 1
+                if j < n and "\x30" <= s[j] <= "\x7e":
+                    return j + 1
+                return j
             j += 1
+        else:
+            c = chr(ord(s[i]) - 0x40)
+            j = i + 1
+            if c != "[" and c not in STRINGS:
+                return j  # a control of its own, like ESC and a final byte
+        if c == "[":
             while j < n and "\x30" <= s[j] <= "\x3f":
                 j += 1
             while j < n and "\x20" <= s[j] <= "\x2f":
@@ -267,85 +343,170 @@ def _module():
             if j < n and "\x40" <= s[j] <= "\x7e":
                 return j + 1
             return j
-        if c == "]" or c == "P" or c == "X" or c == "^" or c == "_":
-            bel = c == "]"
+        while j < n:
+            ch = s[j]
+            if (ch == "\x07" and c == "]") or ch == "\x9c":
+                return j + 1
+            if ch == ESC:
+                return j + 2 if j + 1 < n and s[j + 1] == "\\" else j
+            if "\x80" <= ch <= "\x9f":
+                return j
             j += 1
-            while j < n:
-                ch = s[j]
-                if ch == "\x07" and bel:
-                    return j + 1
-                if ch == ESC:
-                    return j + 2 if j + 1 < n and s[j + 1] == "\\" else j
-                j += 1
-            return n
-        while j < n and "\x20" <= s[j] <= "\x2f":
-            j += 1
-        if j < n and "\x30" <= s[j] <= "\x7e":
-            return j + 1
-        return j
+        return n
 
-    def is_digits(p):
-        return p.isascii() and p.isdigit()
+    INTRODUCER = re.compile("[\x1b\x80-\x9f]")
+    # Where a line break or an escape sequence may start.
+    LINE_OR_SEQUENCE = re.compile("[\n\x1b\x80-\x9f]")
 
-    def reopens(params, offs):
-        """Whether an embedded SGR with these parameters undoes the style:
-        a full reset, or an off code of something the style sets."""
-        parts = params.split(";")
-        if all(p.strip("0") == "" for p in parts):
-            return True
-        i = 0
-        while i < len(parts):
-            p = parts[i]
-            i += 1
-            if not is_digits(p):
-                continue
-            v = int(p)
-            if v in offs:
-                return True
-            if v == 38 or v == 48 or v == 58:
-                # 38;5;n and 38;2;r;g;b: the arguments are no codes.
-                if i < len(parts) and is_digits(parts[i]):
-                    kind = int(parts[i])
-                    if kind == 5:
-                        i += 2
-                    elif kind == 2:
-                        i += 4
-        return False
+    def is_sgr(s, i, end):
+        """Whether the sequence s[i:end] is an SGR that nesting rewrites: ESC
+        [, parameter bytes that are digits, ":" and ";" only (no private
+        marker, no intermediate byte), and "m"."""
+        return (
+            s[i] == ESC
+            and end - i >= 3
+            and s[i + 1] == "["
+            and s[end - 1] == "m"
+            and all(ch in "0123456789:;" for ch in s[i + 2 : end - 1])
+        )
 
-    def nest(s, prefix, offs):
-        """s with prefix written again after every SGR that undoes it.
+    def rewritten(params, again):
+        """The parameters of an embedded SGR with the outer style's codes
+        spliced in after each code that undoes them, or None when there is
+        nothing to add.
 
-        An SGR is a CSI ending in "m" whose parameter bytes are digits, ":"
-        and ";" only: no private marker ("<", "=", ">", "?") and no
-        intermediate byte.
+        again maps a code, as decimal text, to the codes it adds: "0" (a full
+        reset) to all the prefix's codes, an off code to what it turned off.
+        A field is a parameter; one holding ":" has sub-parameters and is
+        never a code.  An empty field, or zeros, is a full reset, and is
+        written "0" when codes follow it.  After 38, 48 and 58 the fields 5;n
+        and 2;r;g;b are the colour's arguments.
         """
+        fields = params.split(";")
         out = []
-        start = 0
-        i = s.find(ESC)
-        while i >= 0:
-            end = sequence_end(s, i)
-            if (
-                end - i >= 3
-                and s[i + 1] == "["
-                and s[end - 1] == "m"
-                and all(ch in "0123456789:;" for ch in s[i + 2 : end - 1])
-                and reopens(s[i + 2 : end - 1], offs)
-            ):
-                out.append(s[start:end])
-                out.append(prefix)
-                start = end
-            i = s.find(ESC, max(end, i + 1))
-        if not out:
+        added = False
+        i = 0
+        while i < len(fields):
+            field = fields[i]
+            i += 1
+            out.append(field)
+            if ":" in field:
+                continue
+            code = field.lstrip("0") or "0"
+            if code == "38" or code == "48" or code == "58":
+                if i < len(fields) and fields[i] and ":" not in fields[i]:
+                    kind = fields[i].lstrip("0")
+                    take = 2 if kind == "5" else 4 if kind == "2" else 0
+                    out += fields[i : i + take]
+                    i += take
+            elif code in again:
+                if code == "0":
+                    out[-1] = "0"
+                out.append(again[code])
+                added = True
+        return ";".join(out) if added else None
+
+    def styled(s, made):
+        """s painted with a style's (prefix, suffix, again), one line at a time.
+
+        Each line gets the prefix and the suffix, so no style runs across a
+        line break; an empty line gets neither.  Line breaks are "\\n" and
+        "\\r\\n" outside escape sequences, and the suffix goes before the "\\r".
+        Inside a line, each embedded SGR that undoes the style gets the
+        style's codes spliced in (see rewritten); nothing else changes.
+        """
+        prefix, suffix, again = made
+        if not prefix:
             return s
-        out.append(s[start:])
+        out = []
+        line = []  # the pieces of the current line
+        start = 0  # what of s is not yet in line
+        n = len(s)
+        m = LINE_OR_SEQUENCE.search(s)
+        while m is not None:
+            i = m.start()
+            if s[i] == "\n":
+                cut = i - 1 if i > start and s[i - 1] == "\r" else i
+                line.append(s[start:cut])
+                text = "".join(line)
+                out.append(prefix + text + suffix if text else "")
+                out.append(s[cut : i + 1])
+                line = []
+                start = i + 1
+                m = LINE_OR_SEQUENCE.search(s, i + 1)
+                continue
+            end = sequence_end(s, i)
+            if is_sgr(s, i, end):
+                params = rewritten(s[i + 2 : end - 1], again)
+                if params is not None:
+                    line.append(s[start:i])
+                    line.append(CSI + params + "m")
+                    start = end
+            m = LINE_OR_SEQUENCE.search(s, end) if end < n else None
+        line.append(s[start:])
+        text = "".join(line)
+        out.append(prefix + text + suffix if text else "")
         return "".join(out)
 
-    def styled(s, prefix, suffix, offs):
-        if not s or not prefix:
-            return s
-        if ESC in s:
-            s = nest(s, prefix, offs)
-        return prefix + s + suffix
+    # ------------------------------------------------------------------
+    # Untrusted text.
+
+    # What a terminal acts on, written the way repr writes it: the C0
+    # controls but tab and line feed, DEL, the C1 controls, and the
+    # bidirectional controls.
+    ACTIVE = (
+        *range(0x00, 0x09), *range(0x0B, 0x20), *range(0x7F, 0xA0), 0x061C, 0x200E, 0x200F,
+        *range(0x202A, 0x202F), *range(0x2066, 0x206A),
+    )
+    ESCAPED = {c: repr(chr(c))[1:-1] for c in ACTIVE}
+
+    def safe(text):
+        """A str (or subclass) with every character a terminal acts on
+        escaped, as an exact str."""
+        s = str.translate(text, ESCAPED)
+        return s if type(s) is str else str.__str__(s)
+
+    # ------------------------------------------------------------------
+    # Template strings.
+
+    def text_at(text, level):
+        """The text a caller passes, at level 0-3: a template rendered, any
+        other object made a str."""
+        if type(text) is Template:
+            return template_text(text, level)
+        return text_of(text)
+
+    def template_text(template, level):
+        """A template at level 0-3: its strings are the program's and are
+        written as they are; each interpolation is converted, made safe and
+        painted with the style its format spec names."""
+        strings = template.strings
+        out = [strings[0]]
+        for k, item in enumerate(template.interpolations):
+            out.append(interpolation_text(item, level))
+            out.append(strings[k + 1])
+        return "".join(out)
+
+    def interpolation_text(item, level):
+        value = item.value
+        conversion = item.conversion
+        if conversion is None and type(value) is Template:
+            s = template_text(value, level)
+        else:
+            # As an f-string converts it with an empty format spec.
+            if conversion == "r":
+                value = repr(value)
+            elif conversion == "s":
+                value = str(value)
+            elif conversion == "a":
+                value = ascii(value)
+            s = safe(format(value, ""))
+        spec = item.format_spec
+        if spec:
+            style = Style.parse(spec)
+            if level:
+                s = styled(s, made(style, level))
+        return s
 
     # ------------------------------------------------------------------
     # Style strings.
@@ -355,17 +516,23 @@ def _module():
     COLOR_N = re.compile("color\\(([0-9]+)\\)")
     RGB_N = re.compile("rgb\\(([0-9]+),([0-9]+),([0-9]+)\\)")
 
+    def small(digits):
+        """The number ASCII digits spell, or 256 when it is above 255: a
+        token of any length is read without int()'s limit on digits."""
+        digits = digits.lstrip("0")
+        return int(digits or "0") if len(digits) <= 3 else 256
+
     def color_token(token):
         """The colour of a style-string token, or ValueError naming it."""
         m = COLOR_N.fullmatch(token)
         if m:
-            value = int(m.group(1))
+            value = small(m.group(1))
             if value <= 255:
                 return value
         else:
             m = RGB_N.fullmatch(token)
             if m:
-                value = tuple(map(int, m.groups()))
+                value = tuple(map(small, m.groups()))
                 if max(value) <= 255:
                     return value
             elif str.startswith(token, "#"):
@@ -422,6 +589,22 @@ def _module():
 
     ATTRIBUTE_INDEX = {name: i for i, name in enumerate(ATTRIBUTES)}
 
+    PAIR = "样式码须为两个 int，收到: "
+
+    def entry_codes(entry):
+        """The (on, off) ints of a STYLES entry: a tuple or list of two ints,
+        checked, then unpacked (a subclass is iterated again, so its items
+        are checked again)."""
+        ok = False
+        if isinstance(entry, (tuple, list)) and len(entry) == 2:
+            ok = all(isinstance(c, int) and not isinstance(c, bool) for c in entry)
+        if not ok:
+            raise TypeError(f"{PAIR}{entry!r}")
+        on, off = _frame.unpack(entry, 2)
+        if not isinstance(on, int) or not isinstance(off, int):
+            raise TypeError(f"{PAIR}{entry!r}")
+        return int.__int__(on), int.__int__(off)
+
     def attribute_codes(attrs):
         """For the set attributes, (rank, index, name, value, on, off) in
         STYLES order, with the codes the current STYLES gives them."""
@@ -434,16 +617,8 @@ def _module():
         for name, value in attrs:
             if name not in table:
                 raise ValueError(f"未知样式: {name!r}")
-            entry = table[name]
-            if not (
-                isinstance(entry, (tuple, list))
-                and len(entry) == 2
-                and all(isinstance(c, int) and not isinstance(c, bool) for c in entry)
-            ):
-                raise TypeError(f"样式码须为两个 int，收到: {entry!r}")
-            on, off = entry
-            out.append((rank.get(name, len(ATTRIBUTES)), ATTRIBUTE_INDEX[name], name, value,
-                        int.__int__(on), int.__int__(off)))
+            on, off = entry_codes(table[name])
+            out.append((rank.get(name, len(ATTRIBUTES)), ATTRIBUTE_INDEX[name], name, value, on, off))
         out.sort()
         return tuple(out)
 
@@ -457,7 +632,13 @@ def _module():
         return self
 
     def made(style, level):
-        """(prefix, suffix, off codes) at level 1-3, made once."""
+        """(prefix, suffix, again) at level 1-3, made once.
+
+        again is what nesting puts back (see rewritten): "0" gives all the
+        prefix's codes; an off code of an attribute the style turns on gives
+        the on codes of the attributes it turns off, "39" the foreground and
+        "49" the background, each in prefix order.
+        """
         made = style._made[level]
         if made is not None:
             return made
@@ -470,31 +651,36 @@ def _module():
                     seen.add(code)
                     pre.append(str(code))
         fg, bg = style._colors
+        colors = []
         if fg is not None:
-            pre.append(segment(fg, level, False))
+            colors.append(("39", segment(fg, level, False)))
         if bg is not None:
-            pre.append(segment(bg, level, True))
+            colors.append(("49", segment(bg, level, True)))
+        pre += [codes for _, codes in colors]
         post = []
-        offs = set()
-        for _, _, _, v, _, off in style._codes:
-            offs.add(off)
-            if v and str(off) not in post:
-                post.append(str(off))
-        if fg is not None:
-            offs.add(39)
-            if "39" not in post:
-                post.append("39")
-        if bg is not None:
-            offs.add(49)
-            if "49" not in post:
-                post.append("49")
+        again = {}
+        for _, _, _, v, on, off in style._codes:
+            if v:
+                if str(off) not in post:
+                    post.append(str(off))
+                again.setdefault(str(off), []).append(str(on))
+        for off, codes in colors:
+            if off not in post:
+                post.append(off)
+            again.setdefault(off, []).append(codes)
+        again = {off: ";".join(dict.fromkeys(codes)) for off, codes in again.items()}
+        if pre:
+            again["0"] = ";".join(pre)
         made = (
             CSI + ";".join(pre) + "m" if pre else "",
             CSI + ";".join(post) + "m" if post else "",
-            frozenset(offs),
+            again,
         )
         style._made[level] = made
         return made
+
+    # What a pen at NONE writes around text: nothing.
+    UNSTYLED = ("", "", {})
 
     class Style:
         __slots__ = ("_fields", "_colors", "_codes", "_made")
@@ -598,10 +784,10 @@ def _module():
 
         def render(self, text, *, level=None, stream=None):
             n = resolve_level(level, stream)
-            s = text_of(text)
+            s = text_at(text, n)
             if n == 0:
                 return s
-            return styled(s, *made(self, n))
+            return styled(s, made(self, n))
 
         def bind(self, stream=None, *, level=None):
             n = resolve_level(level, stream)
@@ -609,11 +795,24 @@ def _module():
             setter = object.__setattr__
             setter(pen, "style", self)
             setter(pen, "level", _detect.ColorLevel(n))
-            prefix, suffix, offs = ("", "", frozenset()) if n == 0 else made(self, n)
-            setter(pen, "prefix", prefix)
-            setter(pen, "suffix", suffix)
-            setter(pen, "_offs", offs)
+            pen_made = UNSTYLED if n == 0 else made(self, n)
+            setter(pen, "prefix", pen_made[0])
+            setter(pen, "suffix", pen_made[1])
+            setter(pen, "_made", pen_made)
             return pen
+
+        # A style is a value: copies are the style itself, and a pickle
+        # holds the fields it is built from.
+        def __copy__(self):
+            return self
+
+        def __deepcopy__(self, memo):
+            return self
+
+        def __reduce__(self):
+            fields = self._fields
+            attributes = {name: value for name, value in zip(ATTRIBUTES, fields[2:]) if value is not None}
+            return (copyreg.__newobj_ex__, (Style, fields[:2], attributes))
 
     Style.__doc__ = (
         "文本样式：前景色、背景色与十个样式属性。\n\n"
@@ -634,12 +833,14 @@ def _module():
     Style.render.__doc__ = (
         "按色彩级别为文本加上样式。\n\n"
         "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n"
-        "    文本中的重置序列之后会重新写入本样式的前缀，嵌套的样式因此得以保持。\n    "
+        "    逐行加上样式：每个换行之前写入后缀、之后写入前缀，空行不加。\n"
+        "    文本中的重置或关闭码之后补写本样式相应的码，嵌套的样式因此得以保持。\n"
+        "    text 可以是模板字符串 (t\"...\")：插值经转换与转义后写入，格式说明即其样式。\n    "
     )
     Style.bind.__doc__ = "返回一支画笔：色彩级别只确定一次，之后 pen(text) 即得带样式文本。"
 
     class Pen:
-        __slots__ = ("style", "level", "prefix", "suffix", "_offs")
+        __slots__ = ("style", "level", "prefix", "suffix", "_made")
 
         def __new__(cls, *args, **kwargs):
             raise TypeError(f"cannot create '{__name__}.Pen' instances")
@@ -655,10 +856,20 @@ def _module():
 
         def __call__(self, text):
             """为文本加上样式。"""
-            return styled(text_of(text), self.prefix, self.suffix, self._offs)
+            return styled(text_at(text, self.level), self._made)
 
         def __repr__(self):
             return f"<Pen level={self.level.name} style={self.style!r}>"
+
+        # A pen is a value too: it pickles as its style bound at its level.
+        def __copy__(self):
+            return self
+
+        def __deepcopy__(self, memo):
+            return self
+
+        def __reduce__(self):
+            return (operator.methodcaller("bind", level=int(self.level)), (self.style,))
 
     Pen.__doc__ = "绑定了样式与色彩级别的画笔。"
 
@@ -674,6 +885,8 @@ def _module():
 
     def paint(text, style=None, /, *, level=None, stream=None) -> str:
         if style is None:
+            if type(text) is Template:
+                return template_text(text, resolve_level(level, stream))
             if level is not None:
                 check_level(level)
             return text_of(text)
@@ -681,8 +894,10 @@ def _module():
 
     paint.__doc__ = (
         "按终端能力为文本加上样式。\n\n"
-        "    style 可以是 Style、样式字符串或 None (此时原样返回 str(text)，不做检测)。\n"
-        "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n    "
+        "    style 可以是 Style、样式字符串或 None (此时不加样式，原样返回 str(text)，不做检测)。\n"
+        "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别。\n"
+        "    text 可以是模板字符串 (t\"...\")：插值经转换后用 sanitize 转义，\n"
+        "    格式说明不为空时即为其样式；模板字符串即使 style 为 None 也确定色彩级别。\n    "
     )
 
     def echo(text, style=None, /, *, file=None, end="\n", flush=False) -> None:
@@ -696,10 +911,12 @@ def _module():
             file = sys.stdout
             if file is None:
                 return None
-        if style is None:
-            s = text_of(text)
-        else:
+        if style is not None:
             s = style.render(text, stream=file)
+        elif type(text) is Template:
+            s = template_text(text, resolve_level(None, file))
+        else:
+            s = text_of(text)
         file.write(s + end)
         if flush:
             file.flush()
@@ -707,28 +924,84 @@ def _module():
 
     echo.__doc__ = (
         "将带样式文本写入 file (默认 sys.stdout)。\n\n"
-        "    色彩级别按 file 检测；文本与 end 一次写入。\n    "
+        "    色彩级别按 file 检测；文本与 end 一次写入。text 可以是模板字符串，同 paint。\n    "
+    )
+
+    LINK_RULE = "须为非空的可打印 ASCII 字符串 (U+0021-U+007E)"
+
+    def printable_ascii(value):
+        return value != "" and all("\x21" <= c <= "\x7e" for c in value)
+
+    def link_url(url):
+        """url as an exact str, checked."""
+        if not isinstance(url, str):
+            raise TypeError(f"url 须为 str，收到: {type(url).__name__}")
+        if not printable_ascii(url):
+            raise ValueError(f"url {LINK_RULE}，收到: {url!r}")
+        return str.__str__(url)
+
+    def link_id(id):
+        """id as an exact str, checked: no ";" (it ends the parameters) and
+        no ":" (it separates them)."""
+        if not isinstance(id, str):
+            raise TypeError(f"id 须为 str 或 None，收到: {type(id).__name__}")
+        if not printable_ascii(id) or ";" in id or ":" in id:
+            raise ValueError(f"id {LINK_RULE}，且不含 ';' 与 ':'，收到: {id!r}")
+        return str.__str__(id)
+
+    def link(text, url, /, *, id=None, level=None, stream=None) -> str:
+        url = link_url(url)
+        if id is not None:
+            id = link_id(id)
+        n = resolve_level(level, stream)
+        s = text_at(text, n)
+        if n == 0 or not s:
+            return s
+        opening = f"\x1b]8;;{url}\x1b\\" if id is None else f"\x1b]8;id={id};{url}\x1b\\"
+        return opening + s + "\x1b]8;;\x1b\\"
+
+    link.__doc__ = (
+        "返回 OSC 8 超链接：终端显示 text，点击打开 url。\n\n"
+        "    url 与 id 须为非空的可打印 ASCII 字符串 (U+0021-U+007E)，id 不得含 ';' 与 ':'；\n"
+        "    id 相同的链接被终端视为同一个。text 可以是模板字符串，同 paint。\n"
+        "    未指定 level 时检测 stream (默认 sys.stdout) 的色彩级别；\n"
+        "    NONE 级别只返回文本，空文本返回空字符串。\n    "
     )
 
     def strip(text: str) -> str:
         if not isinstance(text, str):
             raise TypeError(f"strip() 的参数须为 str，收到: {type(text).__name__}")
-        i = str.find(text, ESC)
-        if i < 0:
+        m = INTRODUCER.search(text)
+        if m is None:
             return text if type(text) is str else str.__str__(text)
         out = []
         start = 0
-        while i >= 0:
+        while m is not None:
+            i = m.start()
             out.append(text[start:i])
             start = sequence_end(text, i)
-            i = str.find(text, ESC, start)
+            m = INTRODUCER.search(text, start)
         out.append(text[start:])
         return "".join(out)
 
     strip.__doc__ = (
         "去除文本中的转义序列。\n\n"
         "    包括 CSI (如颜色与样式)、OSC (如 OSC 8 超链接)、DCS、SOS、PM、APC\n"
-        "    及其他 ESC 序列；结尾处未结束的序列一并去除。\n    "
+        "    及其他 ESC 序列；结尾处未结束的序列一并去除。\n"
+        "    8 位形式 (U+009B 即 ESC [，U+009C 即 ST 等) 与 7 位形式同样去除，\n"
+        "    其余 C1 控制符单独去除。\n    "
+    )
+
+    def sanitize(text: str) -> str:
+        if not isinstance(text, str):
+            raise TypeError(f"sanitize() 的参数须为 str，收到: {type(text).__name__}")
+        return safe(text)
+
+    sanitize.__doc__ = (
+        "将终端会执行的字符换成 repr 中的转义写法，其余字符不变。\n\n"
+        "    即除 \\t 与 \\n 以外的 C0 控制符、DEL、C1 控制符，以及双向文本控制符\n"
+        "    U+061C、U+200E、U+200F、U+202A-U+202E、U+2066-U+2069。\n"
+        "    打印来自外部的文本 (用户名、文件名、服务器消息) 之前使用。\n    "
     )
 
     def downgrade(color, level, *, background=False) -> str:
@@ -749,7 +1022,7 @@ def _module():
         for name, value in (("r", r), ("g", g), ("b", b)):
             if not isinstance(value, int) or isinstance(value, bool):
                 raise TypeError(f"{name} 须为 int，收到: {value!r}")
-            if not 0 <= value <= 255:
+            if not 0 <= value <= 255 or not 0 <= int.__int__(value) <= 255:
                 raise ValueError(f"{name} 须在 0-255 范围内，收到: {value!r}")
         return int.__int__(r), int.__int__(g), int.__int__(b)
 
@@ -767,10 +1040,11 @@ def _module():
     nearest_16.__doc__ = (
         "返回 16 色中最接近的颜色索引 (0-15)。\n\n"
         "    先看色相：彩度低于 0.04 的颜色在黑、灰、白、亮白之间选择，\n"
-        "    其他颜色取色相最近的基本色及其高亮色；再按 Oklab 距离取较近者。\n    "
+        "    其他颜色取色相最近的基本色及其高亮色中按 Oklab 距离较近者；\n"
+        "    但彩度低于 0.10 且明度与所选颜色相差超过 0.25 时，改在黑、灰、白、亮白之间选择。\n    "
     )
 
-    public = (Style, paint, echo, strip, downgrade, nearest_256, nearest_16)
+    public = (Style, paint, echo, link, strip, sanitize, downgrade, nearest_256, nearest_16)
     for cls in (Style, Pen):
         cls.__qualname__ = cls.__name__
         for value in vars(cls).values():
@@ -782,7 +1056,7 @@ def _module():
     return public
 
 
-Style, paint, echo, strip, downgrade, nearest_256, nearest_16 = _module()
+Style, paint, echo, link, strip, sanitize, downgrade, nearest_256, nearest_16 = _module()
 del _module
 
 
