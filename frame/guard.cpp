@@ -86,47 +86,51 @@ bool Guard::follows(PyObject* dict) const noexcept
     return false;
 }
 
-bool Guard::arm(std::initializer_list<PyObject*> dicts) noexcept
+void Guard::reset() noexcept
 {
-    holds_ = false;
     for (int i = 0; i < count_; ++i) {
         dicts_[i].set({});
     }
     count_ = 0;
+    holds_ = changed_ = false;
+}
+
+void Guard::follow(PyObject* dict) noexcept
+{
     Hub* hub = find_hub(true);
-    if (hub == nullptr || dicts.size() > kMaxDicts) {
-        return false;
-    }
-    if (hub->watcher < 0 && (hub->watcher = PyDict_AddWatcher(on_event)) < 0) {
-        PyErr_Clear();  // none left: no shortcuts in this interpreter
-        return false;
+    if (hub != nullptr && hub->watcher < 0) {
+        hub->watcher = PyDict_AddWatcher(on_event);  // -1: none left, no shortcuts here
     }
     int i = 0;
-    while (i < hub->count && hub->guards[i] != this) {
+    while (hub != nullptr && i < hub->count && hub->guards[i] != this) {
         ++i;
     }
-    if (i == Hub::kMaxGuards) {
-        return false;
+    if (hub == nullptr || hub->watcher < 0 || i == Hub::kMaxGuards || count_ == kMaxDicts ||
+        dict == nullptr || !PyDict_CheckExact(dict) || PyDict_Watch(hub->watcher, dict) < 0) {
+        PyErr_Clear();
+        trip();
+        return;
     }
     hub->guards[i] = this;
     hub->count += i == hub->count ? 1 : 0;
+    dicts_[count_++].set(Ref::borrow(dict));
+}
+
+bool Guard::arm(std::initializer_list<PyObject*> dicts) noexcept
+{
     for (PyObject* dict : dicts) {
-        if (dict == nullptr || !PyDict_CheckExact(dict) || PyDict_Watch(hub->watcher, dict) < 0) {
-            PyErr_Clear();
-            return false;
-        }
-        dicts_[count_++].set(Ref::borrow(dict));
+        follow(dict);
+    }
+    for (int i = 0; i < count_ && !changed_; ++i) {
         Py_ssize_t pos = 0;
         PyObject* key;
         PyObject* value;
-        while (PyDict_Next(dict, &pos, &key, &value)) {
-            if (!PyUnicode_CheckExact(key)) {
-                return false;
-            }
+        while (PyDict_Next(dicts_[i].get(), &pos, &key, &value)) {
+            changed_ = changed_ || !PyUnicode_CheckExact(key);
         }
     }
-    holds_ = true;
-    return true;
+    holds_ = !changed_;
+    return holds_;
 }
 
 }  // namespace tintara

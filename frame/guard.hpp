@@ -18,18 +18,29 @@ namespace tintara {
 
 class Guard {
 public:
-    // Follows dicts from now on, and holds if each is an exact dict whose
-    // keys are all exact strs (a lookup in it runs no Python code).  Called
-    // when the module is whole; the module then checks that the dicts hold
-    // what its tables say, and calls trip() if not.  Without a dict-watcher
-    // slot left in the interpreter the guard never holds.  Leaves no
-    // exception.
+    // Forgets what it followed: an import starts afresh here.
+    void reset() noexcept;
+
+    // Follows dict (an exact dict) from now on: a table as soon as the body
+    // has made it, so that any change before arm() keeps the guard off.
+    void follow(PyObject* dict) noexcept;
+
+    // Follows dicts too (the namespace), and holds from now on if nothing it
+    // follows has changed and their keys are all exact strs (a look-up in
+    // them runs no Python code).  Called when the module is whole; the
+    // module then checks what its namespace binds, and trips the guard if
+    // that is not what its body made.  Without a dict-watcher slot left in
+    // the interpreter the guard never holds.  Leaves no exception.
     bool arm(std::initializer_list<PyObject*> dicts) noexcept;
 
     [[nodiscard]] bool holds() const noexcept { return holds_; }
 
-    // Off for good (until the next arm(), made by a new import).
-    void trip() noexcept { holds_ = false; }
+    // Off for good (until the next import).
+    void trip() noexcept
+    {
+        holds_ = false;
+        changed_ = true;
+    }
 
     // Whether dict is one of those followed.
     [[nodiscard]] bool follows(PyObject* dict) const noexcept;
@@ -39,6 +50,7 @@ private:
     Held dicts_[kMaxDicts];
     int count_ = 0;
     bool holds_ = false;
+    bool changed_ = false;
 };
 
 }  // namespace tintara

@@ -131,6 +131,7 @@ int run_exec(ModuleState& st, const ModuleSpec& spec, PyObject* module)
     if (function_type() == nullptr) {
         return -1;
     }
+    st.guard.reset();
     Module m{st};
     if (spec.body(m) < 0 || m.set(str<"__test__">, Ref::steal(PyDict_New())) < 0) {
         return -1;

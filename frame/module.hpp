@@ -2,6 +2,7 @@
 // operations its body is written in.
 #pragma once
 
+#include "frame/guard.hpp"
 #include "frame/ref.hpp"
 
 #include <cstdint>
@@ -20,6 +21,7 @@ struct ModuleState {
     Held dict;                          // the namespace functions read
     Held builtins;                      // the builtins module
     PyObject* builtins_dict = nullptr;  // and its namespace
+    Guard guard;                        // whether the module's shortcuts hold
 };
 
 struct FunctionDef;

@@ -2,7 +2,6 @@
 // the foreground and background escape sequences.
 #include "core/tables.hpp"
 #include "frame/frame.hpp"
-#include "frame/guard.hpp"
 #include "modules/colorspec.hpp"
 #include "modules/sequences.hpp"
 
@@ -40,9 +39,6 @@ constexpr const char* kAvailable = "。可用: ";
 
 struct State {
     ModuleState frame;
-    // While it holds, the namespace and the two tables are as the body made
-    // them, and a sequence depends only on its argument.
-    Guard guard;
     Held foreground;  // ("foreground",), the keyword of the call to _color_code
     // What the body made, which the generic path recognises by identity.
     Held hex_re;
@@ -81,6 +77,14 @@ Ref triple(const int rgb[3])
     return result;
 }
 
+// Starts text with ESC, read from the module now and written as an
+// f-string field; keep holds what the text refers to.  0 or -1.
+int start_with_esc(Text& text, Ref (&keep)[2])
+{
+    keep[0] = global(g.frame, str<"ESC">);
+    return keep[0] ? text.field(keep[0].get(), keep[1]) : -1;
+}
+
 // ESC + layer + ";2;" + r + ";" + g + ";" + b + "m".  Each component is
 // written as the decimal text of its int value.
 Ref rgb_sequence(const char* layer, Ref (&rgb)[3])
@@ -93,13 +97,10 @@ Ref rgb_sequence(const char* layer, Ref (&rgb)[3])
             return {};
         }
     }
-    Ref esc = global(g.frame, str<"ESC">);
-    if (!esc) {
-        return {};
-    }
     Text text;
-    Ref keep[4];
-    if (text.field(esc.get(), keep[0]) < 0) {
+    Ref esc[2];
+    Ref keep[3];
+    if (start_with_esc(text, esc) < 0) {
         return {};
     }
     text.ascii(layer, 2);
@@ -108,7 +109,7 @@ Ref rgb_sequence(const char* layer, Ref (&rgb)[3])
         if (i != 0) {
             text.lit(";");
         }
-        if (text.integer(values[i].get(), keep[i + 1]) < 0) {
+        if (text.integer(values[i].get(), keep[i]) < 0) {
             return {};
         }
     }
@@ -135,29 +136,12 @@ Ref rgb_sequence_direct(bool foreground, const int rgb[3])
     return result;
 }
 
-// name.lower().replace("-", "_").replace(" ", "_"), done in place for an
+// name.lower().replace("-", "_").replace(" ", "_"), without a call for an
 // exact ASCII str (whose methods nobody can override).
 Ref normalise(PyObject* color)
 {
     if (PyUnicode_CheckExact(color) && PyUnicode_IS_ASCII(color)) {
-        const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(color));
-        const Py_ssize_t n = PyUnicode_GET_LENGTH(color);
-        Py_ssize_t i = 0;
-        while (i < n && core::kFold[p[i]] == p[i]) {
-            ++i;
-        }
-        if (i == n) {
-            return Ref::borrow(color);
-        }
-        Ref out = Ref::steal(PyUnicode_New(n, 127));
-        if (!out) {
-            return out;
-        }
-        auto* q = static_cast<unsigned char*>(PyUnicode_DATA(out.get()));
-        for (Py_ssize_t j = 0; j < n; ++j) {
-            q[j] = core::kFold[p[j]];
-        }
-        return out;
+        return colorspec::folded(color);
     }
     Ref lowered = call_method(color, str<"lower">);
     Ref dashed = lowered ? call_method(lowered.get(), str<"replace">, str<"-">, str<"_">) : Ref();
@@ -178,18 +162,10 @@ Ref normalise(PyObject* color)
     return {};
 }
 
-// The background code of a named colour: +10 below 40 and in 90..97, with
-// Python's comparisons for anything but an exact int.
+// The background code of a named colour: +10 below 40 and in 90..97, as
+// Python compares.
 Ref background(PyObject* code)
 {
-    if (PyLong_CheckExact(code)) {
-        int overflow = 0;
-        long v = PyLong_AsLongAndOverflow(code, &overflow);
-        if (overflow < 0 || (overflow == 0 && core::shifts_to_background(v))) {
-            return Ref::steal(PyNumber_Add(code, integer<10>));
-        }
-        return Ref::borrow(code);
-    }
     Ref below = Ref::steal(PyObject_RichCompare(code, integer<40>, Py_LT));
     int shift = below ? truth(below.get()) : -1;
     if (shift == 0) {
@@ -274,7 +250,7 @@ Ref try_pattern(PyObject* name, const Held& made, PyObject* color, bool long_for
 Ref parse_hex(StrArg color)
 {
     int quick[3];
-    if (g.guard.holds() && (scan_hex(color, 6, quick) || scan_hex(color, 3, quick))) {
+    if (g.frame.guard.holds() && (scan_hex(color, 6, quick) || scan_hex(color, 3, quick))) {
         return triple(quick);
     }
     // Each step asks afresh: a rebound _HEX_RE's match may change the rest.
@@ -402,18 +378,15 @@ Ref index_code(PyObject* color, const char* layer)
         }
         return {};
     }
-    Ref esc = global(g.frame, str<"ESC">);
-    if (!esc) {
-        return {};
-    }
     Text text;
-    Ref keep[2];
-    if (text.field(esc.get(), keep[0]) < 0) {
+    Ref esc[2];
+    Ref keep;
+    if (start_with_esc(text, esc) < 0) {
         return {};
     }
     text.ascii(layer, 2);
     text.lit(";5;");
-    if (text.integer(color, keep[1]) < 0) {
+    if (text.integer(color, keep) < 0) {
         return {};
     }
     text.lit("m");
@@ -460,19 +433,16 @@ Ref name_code(PyObject* color, bool foreground)
     if (code && !foreground) {
         code = background(code.get());
     }
-    Ref esc = code ? global(g.frame, str<"ESC">) : Ref();
-    if (!esc) {
-        return {};
-    }
     Text text;
-    Ref keep[2];
-    if (text.field(esc.get(), keep[0]) < 0) {
+    Ref esc[2];
+    Ref keep;
+    if (!code || start_with_esc(text, esc) < 0) {
         return {};
     }
     // An int code (an IntEnum member too) is written as its decimal value;
     // anything else a caller stored is formatted as an f-string would.
-    if ((PyLong_Check(code.get()) ? text.integer(code.get(), keep[1])
-                                  : text.field(code.get(), keep[1])) < 0) {
+    if ((PyLong_Check(code.get()) ? text.integer(code.get(), keep)
+                                  : text.field(code.get(), keep)) < 0) {
         return {};
     }
     text.lit("m");
@@ -557,7 +527,7 @@ Ref quick_sequence(PyObject* color, bool foreground)
 
 Ref layer_code(PyObject* color, bool foreground)
 {
-    Ref result = g.guard.holds() ? quick_sequence(color, foreground) : Ref();
+    Ref result = g.frame.guard.holds() ? quick_sequence(color, foreground) : Ref();
     if (result || PyErr_Occurred()) {
         return result;
     }
@@ -632,18 +602,19 @@ constexpr FunctionDef validate_rgb_def{
 // ---------------------------------------------------------------------------
 // The module body
 
-Ref reset_sequence(Module& m, const char* tail)
+Ref reset_sequence(const char* tail)
 {
-    Ref esc = m.get(str<"ESC">);
     Text text;
-    Ref keep;
-    if (!esc || text.field(esc.get(), keep) < 0) {
+    Ref esc[2];
+    if (start_with_esc(text, esc) < 0) {
         return {};
     }
     text.ascii(tail, 3);
     return text.build();
 }
 
+// The tables, made from the compiled ones and followed by the guard from
+// then on: while it holds, they are what those say.
 Ref named_colors()
 {
     Ref table = Ref::steal(PyDict_New());
@@ -654,6 +625,7 @@ Ref named_colors()
             return {};
         }
     }
+    g.frame.guard.follow(table.get());
     return table;
 }
 
@@ -668,6 +640,7 @@ Ref color_aliases()
             return {};
         }
     }
+    g.frame.guard.follow(table.get());
     return table;
 }
 
@@ -687,8 +660,8 @@ int body(Module& m)
     if ((!g.foreground && g.foreground.set(tuple_of(foreground)) == nullptr) ||
         m.import(str<"re">) < 0 || m.from_import(str<"typing">, typing_names) < 0 ||
         m.set(str<"ESC">, Ref::borrow(str<"\x1b[">)) < 0 ||
-        m.set(str<"RESET_FG">, reset_sequence(m, "39m")) < 0 ||
-        m.set(str<"RESET_BG">, reset_sequence(m, "49m")) < 0 ||
+        m.set(str<"RESET_FG">, reset_sequence("39m")) < 0 ||
+        m.set(str<"RESET_BG">, reset_sequence("49m")) < 0 ||
         m.set(str<"NAMED_COLORS">, named_colors()) < 0 || m.set(str<"COLOR_ALIASES">, color_aliases()) < 0 ||
         m.set(str<"_HEX_RE">, compile(m, str<"^#([0-9a-fA-F]{6})$">, g.hex_re)) < 0 ||
         m.set(str<"_SHORT_HEX_RE">, compile(m, str<"^#([0-9a-fA-F]{3})$">, g.short_hex_re)) < 0 ||
@@ -702,14 +675,6 @@ int body(Module& m)
 // ---------------------------------------------------------------------------
 // What the shortcuts rely on
 
-// Whether value is an exact str with the text t.
-bool is_text(PyObject* value, std::string_view t)
-{
-    return value != nullptr && PyUnicode_CheckExact(value) && PyUnicode_IS_ASCII(value) &&
-           std::string_view(static_cast<const char*>(PyUnicode_DATA(value)),
-                            static_cast<size_t>(PyUnicode_GET_LENGTH(value))) == t;
-}
-
 // A compiled pattern of re (its type cannot be made from Python) that the
 // body made.
 bool is_pattern(PyObject* value, const Held& made)
@@ -719,58 +684,24 @@ bool is_pattern(PyObject* value, const Held& made)
            std::string_view(Py_TYPE(value)->tp_name) == "re.Pattern";
 }
 
-// value of key in an exact dict of exact-str keys (a look-up that runs no
-// Python code), or null.
-PyObject* entry(PyObject* table, std::string_view key)
-{
-    Ref k = Ref::steal(PyUnicode_FromStringAndSize(key.data(), std::ssize(key)));
-    PyObject* value = k ? PyDict_GetItemWithError(table, k.get()) : nullptr;
-    PyErr_Clear();
-    return value;
-}
-
-// The tables hold exactly what the compiled tables say.
-bool tables_as_made(PyObject* named, PyObject* aliases)
-{
-    if (PyDict_GET_SIZE(named) != std::ssize(core::kNamedColors) ||
-        PyDict_GET_SIZE(aliases) != std::ssize(core::kAliases)) {
-        return false;
-    }
-    for (const core::NamedColor& c : core::kNamedColors) {
-        PyObject* code = entry(named, c.name);
-        if (code == nullptr || small_int(code) != c.code) {
-            return false;
-        }
-    }
-    for (const core::Alias& a : core::kAliases) {
-        if (!is_text(entry(aliases, a.alias), a.target)) {
-            return false;
-        }
-    }
-    return true;
-}
-
+// The tables are followed since they were made; the namespace from now on,
+// and it must bind what the body made.  Its look-ups run no Python code
+// once the guard is armed: every key is an exact str.
 void follow(ModuleState& st)
 {
     PyObject* ns = st.dict.get();
-    PyObject* named = PyDict_GetItemWithError(ns, str<"NAMED_COLORS">);
-    PyObject* aliases = PyDict_GetItemWithError(ns, str<"COLOR_ALIASES">);
-    if (named == nullptr || aliases == nullptr || !g.guard.arm({ns, named, aliases})) {
-        PyErr_Clear();
-        g.guard.trip();
-        return;
-    }
-    const bool as_made =
-        PyDict_GetItemWithError(ns, str<"ESC">) == str<"\x1b[">.get() &&
-        is_pattern(PyDict_GetItemWithError(ns, str<"_HEX_RE">), g.hex_re) &&
-        is_pattern(PyDict_GetItemWithError(ns, str<"_SHORT_HEX_RE">), g.short_hex_re) &&
-        is_function_of(PyDict_GetItemWithError(ns, str<"parse_hex">), parse_hex_def) &&
-        is_function_of(PyDict_GetItemWithError(ns, str<"_validate_rgb">), validate_rgb_def) &&
-        is_function_of(PyDict_GetItemWithError(ns, str<"_color_code">), color_code_def) &&
-        tables_as_made(named, aliases);
+    auto bound = [ns](PyObject* name) { return PyDict_GetItemWithError(ns, name); };
+    const bool as_made = st.guard.arm({ns}) && bound(str<"ESC">) == str<"\x1b[">.get() &&
+                         st.guard.follows(bound(str<"NAMED_COLORS">)) &&
+                         st.guard.follows(bound(str<"COLOR_ALIASES">)) &&
+                         is_pattern(bound(str<"_HEX_RE">), g.hex_re) &&
+                         is_pattern(bound(str<"_SHORT_HEX_RE">), g.short_hex_re) &&
+                         is_function_of(bound(str<"parse_hex">), parse_hex_def) &&
+                         is_function_of(bound(str<"_validate_rgb">), validate_rgb_def) &&
+                         is_function_of(bound(str<"_color_code">), color_code_def);
     if (!as_made) {
         PyErr_Clear();
-        g.guard.trip();
+        st.guard.trip();
     }
 }
 

@@ -1,7 +1,6 @@
 // tintara.styles: text styles and their on and off sequences.
 #include "core/tables.hpp"
 #include "frame/frame.hpp"
-#include "frame/guard.hpp"
 #include "modules/sequences.hpp"
 
 namespace tintara::styles {
@@ -28,8 +27,6 @@ constexpr const char* kAvailable = "。可用: ";
 
 struct State {
     ModuleState frame;
-    // While it holds, ESC and STYLES are as the body made them.
-    Guard guard;
     Held codes[256];  // the sequence of each code, made once
 };
 State g;
@@ -89,7 +86,7 @@ State g;
 Ref sequence(PyObject* name, int which)
 {
     const auto n = static_cast<size_t>(PyUnicode_GET_LENGTH(name));
-    const int i = g.guard.holds() && PyUnicode_IS_ASCII(name)
+    const int i = g.frame.guard.holds() && PyUnicode_IS_ASCII(name)
                       ? core::kStyleIndex.find(static_cast<const unsigned char*>(PyUnicode_DATA(name)), n)
                       : -1;
     if (i < 0) {
@@ -151,6 +148,7 @@ Ref style_table()
             return {};
         }
     }
+    g.frame.guard.follow(table.get());  // from now on: while it holds, the table is as made
     return table;
 }
 
@@ -166,39 +164,15 @@ int body(Module& m)
 // ---------------------------------------------------------------------------
 // What the shortcuts rely on
 
-// STYLES holds exactly what the compiled table says: each entry an exact
-// tuple of its two codes.
-bool table_as_made(PyObject* table)
-{
-    if (PyDict_GET_SIZE(table) != std::ssize(core::kStyles)) {
-        return false;
-    }
-    Py_ssize_t pos = 0;
-    PyObject* key;
-    PyObject* value;
-    while (PyDict_Next(table, &pos, &key, &value)) {
-        const int i =
-            PyUnicode_IS_ASCII(key)
-                ? core::kStyleIndex.find(static_cast<const unsigned char*>(PyUnicode_DATA(key)),
-                                         static_cast<size_t>(PyUnicode_GET_LENGTH(key)))
-                : -1;
-        if (i < 0 || !PyTuple_CheckExact(value) || PyTuple_GET_SIZE(value) != 2 ||
-            small_int(PyTuple_GET_ITEM(value, 0)) != core::kStyles[i].on ||
-            small_int(PyTuple_GET_ITEM(value, 1)) != core::kStyles[i].off) {
-            return false;
-        }
-    }
-    return true;
-}
-
+// STYLES is followed since it was made; the namespace from now on, and it
+// must bind the body's ESC and STYLES.
 void follow(ModuleState& st)
 {
     PyObject* ns = st.dict.get();
-    PyObject* table = PyDict_GetItemWithError(ns, str<"STYLES">);
-    if (table == nullptr || !g.guard.arm({ns, table}) ||
-        PyDict_GetItemWithError(ns, str<"ESC">) != str<"\x1b[">.get() || !table_as_made(table)) {
+    if (!st.guard.arm({ns}) || PyDict_GetItemWithError(ns, str<"ESC">) != str<"\x1b[">.get() ||
+        !st.guard.follows(PyDict_GetItemWithError(ns, str<"STYLES">))) {
         PyErr_Clear();
-        g.guard.trip();
+        st.guard.trip();
     }
 }
 

@@ -24,7 +24,8 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from checks import raises
-from hostile import Boom, Stream, StrRaises, outcome
+from fakes import Stream
+from hostile import Boom, StrRaises, outcome
 
 # xterm's default palette, written out from its description.
 CUBE = (0, 95, 135, 175, 215, 255)

@@ -302,12 +302,12 @@ void follow(ModuleState& st)
         colors != nullptr ? PyDict_GetItemWithError(colors, str<"COLOR_ALIASES">) : nullptr;
     PyObject* table = styles != nullptr ? PyDict_GetItemWithError(styles, str<"STYLES">) : nullptr;
     const bool plain = named != nullptr && aliases != nullptr && table != nullptr &&
-                       g.guard.arm({ns, colors, named, aliases, styles, table}) &&
+                       st.guard.arm({ns, colors, named, aliases, styles, table}) &&
                        all_plain(named, exact_int_value) && all_plain(aliases, exact_str_value) &&
                        all_plain(table, code_pair);
     if (!plain) {
         PyErr_Clear();
-        g.guard.trip();
+        st.guard.trip();
     }
 }
 

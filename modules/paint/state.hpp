@@ -2,7 +2,6 @@
 #pragma once
 
 #include "frame/frame.hpp"
-#include "frame/guard.hpp"
 
 namespace tintara::paint {
 
@@ -15,7 +14,6 @@ struct State {
     // namespaces they are read through) are as they were when the module
     // was whole, and hold only plain values: a string parses to an equal
     // Style, with the same codes, whenever it is parsed.
-    Guard guard;
     Held colors;  // the modules the guard relies on, as the namespace bound them
     Held styles;
     // Style strings parsed while the guard holds, by their exact str (at
@@ -39,7 +37,7 @@ inline constexpr Py_ssize_t kMaxParsed = 4096;
 // modules (a module's class can change without its namespace changing).
 inline bool shortcuts_hold()
 {
-    return g.guard.holds() && Py_IS_TYPE(g.colors.get(), &PyModule_Type) &&
+    return g.frame.guard.holds() && Py_IS_TYPE(g.colors.get(), &PyModule_Type) &&
            Py_IS_TYPE(g.styles.get(), &PyModule_Type);
 }
 
