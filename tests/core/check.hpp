@@ -1,5 +1,5 @@
-// Checks for the C++ tests of core/: a failed check says where and what, and
-// the program's exit status counts the failures.  They work with NDEBUG.
+// Checks for the C++ tests of core/, which work with NDEBUG: a failed check
+// says where and what, and report() gives main() its exit status.
 #pragma once
 
 #include <cstdio>
@@ -14,15 +14,6 @@ inline void failed(const char* file, int line, const char* what)
     std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
 }
 
-template <typename A, typename B>
-void failed_equal(const char* file, int line, const char* what, const A& a, const B& b)
-{
-    ++g_failures;
-    std::fprintf(stderr, "%s:%d: check failed: %s (%lld != %lld)\n", file, line, what,
-                 static_cast<long long>(a), static_cast<long long>(b));
-}
-
-// What main() returns: 0 when every check held.
 inline int report()
 {
     if (g_failures != 0) {
@@ -35,12 +26,13 @@ inline int report()
 
 #define CHECK(cond) ((cond) ? (void)0 : ::tintara::test::failed(__FILE__, __LINE__, #cond))
 
-// For integers: shows both values when they differ.
-#define CHECK_EQ(a, b)                                                                           \
-    do {                                                                                         \
-        const auto check_a_ = (a);                                                               \
-        const auto check_b_ = (b);                                                               \
-        if (!(check_a_ == check_b_)) {                                                           \
-            ::tintara::test::failed_equal(__FILE__, __LINE__, #a " == " #b, check_a_, check_b_); \
-        }                                                                                        \
+// For integers: says both values when they differ.
+#define CHECK_EQ(a, b)                                                                 \
+    do {                                                                               \
+        const long long check_a_ = (a);                                                \
+        const long long check_b_ = (b);                                                \
+        if (check_a_ != check_b_) {                                                    \
+            ::tintara::test::failed(__FILE__, __LINE__, #a " == " #b);                 \
+            std::fprintf(stderr, "  (%lld != %lld)\n", check_a_, check_b_);            \
+        }                                                                              \
     } while (false)
