@@ -65,7 +65,12 @@ void make_tables()
         t.linear[v] = srgb_linear(v);
     }
     for (int n = 0; n < 256; ++n) {
-        t.lab[n] = oklab(t, palette_rgb(n));
+        const Lab x = t.lab[n] = oklab(t, palette_rgb(n));
+        const double p[3] = {x.L, x.a, x.b};
+        for (int k = 0; k < 3; ++k) {
+            t.entry[n].p[k] = kToLab[0][k] * p[0] + kToLab[1][k] * p[1] + kToLab[2][k] * p[2];
+        }
+        t.entry[n].norm = p[0] * p[0] + p[1] * p[1] + p[2] * p[2];
     }
     for (int n = 0; n < 7; ++n) {
         t.slot_hue[n] = std::atan2(t.lab[n].b, t.lab[n].a);

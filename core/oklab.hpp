@@ -1,7 +1,6 @@
-// Oklab and the palette's tables, for the core's own sources: palette.cpp
-// (the nearest-colour rules) and make_cells.cpp (the program that works out
-// nearest_256's candidates when the core is built).  Callers outside core/
-// use palette.hpp.
+// Oklab and the palette's tables, for the core's own sources: oklab.cpp
+// makes them and palette.cpp (the nearest-colour rules) uses them.  Callers
+// outside core/ use palette.hpp.
 #pragma once
 
 #include "core/palette.hpp"
@@ -22,9 +21,17 @@ inline constexpr double kToLab[3][3] = {
     {0.0259040371, 0.7827717662, -0.8086757660},
 };
 
+// What nearest_256's bound needs of a palette entry with Oklab p (see
+// palette.cpp): P = M^T p, with M the matrix kToLab, and N = |p|^2.
+struct Entry {
+    double p[3];
+    double norm;
+};
+
 struct Tables {
     double linear[256];  // the linear light of each component value
     Lab lab[256];        // the Oklab of each palette entry
+    Entry entry[256];    // and what the bound needs of it
     double slot_hue[7];  // the Oklab hue of the normal colours 1-6
 };
 

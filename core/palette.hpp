@@ -6,10 +6,11 @@
 // order (the build keeps floating point as written: -ffp-contract=off), so
 // both pick the same entry even where two entries nearly tie.
 //
-// Nothing here runs at load time.  nearest_256's candidates are worked out
-// when the core is built (make_cells.cpp); the Oklab tables are made at the
-// first call that needs them, in about 50 us.  Any function may be called
-// from any thread.
+// Nothing here runs at load time.  The Oklab tables are made at the first
+// call that needs them, in about 50 us, and what nearest_256 compares a
+// colour with is worked out for each part of the RGB cube when a colour
+// first falls in it (about 1.5 us each, 512 parts).  Any function may be
+// called from any thread.
 #pragma once
 
 namespace tintara::core {
