@@ -138,24 +138,29 @@ int candidates(const Tables& t, const Box& box, const unsigned char* from, int c
 {
     double near[240];
     int anchor = 0;
-    for (int i = 0; i < count; ++i) {
+    double least = near[0] = distance(t, box.middle, from[0]);
+    for (int i = 1; i < count; ++i) {
         near[i] = distance(t, box.middle, from[i]);
-        anchor = near[i] < near[anchor] ? i : anchor;
+        anchor = near[i] < least ? i : anchor;
+        least = near[i] < least ? near[i] : least;
     }
     const Entry& q = t.entry[from[anchor]];
     unsigned char left[240];
-    unsigned char order[240];  // positions in `left`, nearest the middle first
     int n = 0;
     for (int i = 0; i < count; ++i) {
-        if (i == anchor || !beats(box, q, t.entry[from[i]])) {
-            int k = n;
-            for (; k > 0 && near[order[k - 1]] > near[i]; --k) {
-                order[k] = order[k - 1];
-            }
-            order[k] = static_cast<unsigned char>(n);
-            near[n] = near[i];
-            left[n++] = from[i];
+        // Without a branch: which entries the anchor beats depends on the box.
+        // It keeps itself, as no entry beats itself.
+        near[n] = near[i];
+        left[n] = from[i];
+        n += !beats(box, q, t.entry[from[i]]);
+    }
+    unsigned char order[240];  // positions in `left`, nearest the middle first
+    for (int i = 0; i < n; ++i) {
+        int k = i;
+        for (; k > 0 && near[order[k - 1]] > near[i]; --k) {
+            order[k] = order[k - 1];
         }
+        order[k] = static_cast<unsigned char>(i);
     }
     bool beaten[240] = {};
     for (int a = 1; pairs && a < n; ++a) {
