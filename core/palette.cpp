@@ -197,6 +197,7 @@ bool claim(List<N>& list)
            list.state.compare_exchange_strong(expected, 1, std::memory_order_relaxed);
 }
 
+// Whether the list is made, and may be read.
 template <int N>
 bool made(const List<N>& list)
 {
@@ -218,8 +219,9 @@ constexpr struct All {
 // xterm's palette) leaves the cell to its region's list.
 constexpr int kCellMost = 30;
 
-// The regions' lists: entries that the one nearest the middle does not
-// beat (about 74; more tries would cost more than they save).  The cells'.
+// The regions' lists hold the entries that the one nearest the region's
+// middle does not beat (about 74: more tries would cost more than they
+// save), the cells' those that no entry of their region's list beats.
 constinit List<240> g_regions[64];
 constinit List<kCellMost> g_cells[512];
 
