@@ -1,353 +1,312 @@
-// The xterm palette, Oklab, and the nearest palette entries.  Every double
-// operation is the one the pure-Python twin does, in the same order: both
-// find the same entry where two nearly tie.
+// The two nearest-colour rules (see palette.hpp).
 #include "core/palette.hpp"
 
-#include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <initializer_list>
-#include <numbers>
-#include <span>
+#include "core/oklab.hpp"
 
-// pow() as the first glibc of each architecture exported it: glibc 2.29 gave
-// pow a new symbol version (the same results, without the old error
-// conventions), and binding to it would make the module need glibc 2.29,
-// where everything else here runs on 2.17.
-#if defined(__GLIBC__) && defined(__x86_64__)
-__asm__(".symver pow,pow@GLIBC_2.2.5");
-#elif defined(__GLIBC__) && defined(__aarch64__)
-__asm__(".symver pow,pow@GLIBC_2.17");
-#endif
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <numbers>
 
 namespace tintara::core {
-
 namespace {
 
-// xterm's default palette.
-constexpr Rgb kBasicRgb[16] = {
-    {0x00, 0x00, 0x00}, {0xcd, 0x00, 0x00}, {0x00, 0xcd, 0x00}, {0xcd, 0xcd, 0x00},
-    {0x00, 0x00, 0xee}, {0xcd, 0x00, 0xcd}, {0x00, 0xcd, 0xcd}, {0xe5, 0xe5, 0xe5},
-    {0x7f, 0x7f, 0x7f}, {0xff, 0x00, 0x00}, {0x00, 0xff, 0x00}, {0xff, 0xff, 0x00},
-    {0x5c, 0x5c, 0xff}, {0xff, 0x00, 0xff}, {0x00, 0xff, 0xff}, {0xff, 0xff, 0xff},
-};
-constexpr int kCube[6] = {0, 95, 135, 175, 215, 255};
-
-constexpr Rgb entry_rgb(int n)
+// The squared distance from x to palette entry n, as the twin computes it.
+double distance(const Tables& t, const Lab& x, int n)
 {
-    if (n < 16) {
-        return kBasicRgb[n];
-    }
-    if (n < 232) {
-        n -= 16;
-        return {kCube[n / 36], kCube[n / 6 % 6], kCube[n % 6]};
-    }
-    const int v = 8 + 10 * (n - 232);
-    return {v, v, v};
-}
-
-// The sRGB transfer function, inverted: component 0-255 to linear light.
-double srgb_linear(int v)
-{
-    const double c = v / 255.0;
-    if (c <= 0.04045) {
-        return c / 12.92;
-    }
-    return std::pow((c + 0.055) / 1.055, 2.4);
-}
-
-struct Tables {
-    bool made = false;
-    double linear[256];
-    Lab palette[256];
-    double slot_hue[7];  // the Oklab hue of the normal colours 1-6
-};
-Tables g_tables;
-
-// Ottosson's matrices, evaluated left to right exactly as written.
-Lab oklab(int r, int g, int b)
-{
-    const double lr = g_tables.linear[r];
-    const double lg = g_tables.linear[g];
-    const double lb = g_tables.linear[b];
-    double l = 0.4122214708 * lr + 0.5363325363 * lg + 0.0514459929 * lb;
-    double m = 0.2119034982 * lr + 0.6806995451 * lg + 0.1073969566 * lb;
-    double s = 0.0883024619 * lr + 0.2817188376 * lg + 0.6299787005 * lb;
-    l = std::cbrt(l);
-    m = std::cbrt(m);
-    s = std::cbrt(s);
-    return {
-        0.2104542553 * l + 0.7936177850 * m - 0.0040720468 * s,
-        1.9779984951 * l - 2.4285922050 * m + 0.4505937099 * s,
-        0.0259040371 * l + 0.7827717662 * m - 0.8086757660 * s,
-    };
-}
-
-// Made when first needed, which keeps them out of the import.
-void make_tables()
-{
-    Tables& t = g_tables;
-    if (t.made) {
-        return;
-    }
-    for (int v = 0; v < 256; ++v) {
-        t.linear[v] = srgb_linear(v);
-    }
-    for (int n = 0; n < 256; ++n) {
-        t.palette[n] = oklab(entry_rgb(n).r, entry_rgb(n).g, entry_rgb(n).b);
-    }
-    for (int n = 0; n < 7; ++n) {
-        t.slot_hue[n] = std::atan2(t.palette[n].b, t.palette[n].a);
-    }
-    t.made = true;
-}
-
-// The squared Euclidean distance from x to palette entry n.
-double distance(const Lab& x, int n)
-{
-    const Lab& e = g_tables.palette[n];
+    const Lab& e = t.lab[n];
     const double dl = x.L - e.L;
     const double da = x.a - e.a;
     const double db = x.b - e.b;
     return dl * dl + da * da + db * db;
 }
 
-// The nearest of the candidates, which are in ascending order; ties go to
-// the first.
-template <typename Range>
-int nearest_of(const Lab& x, const Range& candidates)
+// ---------------------------------------------------------------------------
+// nearest_256's candidates.
+//
+// The RGB cube is cut into 8x8x8 cells of side 32, and into 4x4x4 regions
+// of side 64.  For each cell, the palette entries 16-255 that can be the
+// nearest to some colour in it (its candidates) are worked out when a colour
+// first falls in it, from its region's list, itself worked out when a
+// colour first falls in the region.  A colour is then compared with its
+// cell's candidates only (about 8 of them, 18 at most).
+//
+// Why a dropped entry is never the answer.  For a colour in a box of
+// colours, let t be its LMS and u the cube roots of t, so that its Oklab is
+// x = M u.  For entries n and q with Oklab p_n and p_q,
+//
+//     |x - p_n|^2 - |x - p_q|^2 = N_n - N_q - 2 u.(P_n - P_q)          (1)
+//
+// with P = M^T p and N = |p|^2: linear in u.  Each of l, m and s is a sum of
+// increasing functions of r, g and b, and rounding keeps the order, so over
+// the box each lies between its values at the box's darkest and lightest
+// corners.  On that interval the cube root, being concave, lies above the
+// chord and below any tangent.  Putting the chord for u_k where its
+// coefficient in (1) is positive and the tangent where it is negative gives
+// a lower bound of (1) that is linear in the channels' linear light, so
+// least at a corner of the box.  When that least value exceeds kMargin, q
+// is nearer than n to every colour of the box by more than kMargin.
+// Rounding moves nothing by as much: the bound's own arithmetic, the cube
+// roots and squared distances nearest_256 computes (the twin's too), and a
+// C library whose pow or cbrt rounds a unit in the last place differently
+// from the one the tables were made with, each change these quantities
+// (none above 20 in size) by a few 1e-15 at most.  So n is never the first
+// entry at the least computed distance.  Only entries beaten so are
+// dropped, and a list, kept in ascending order, holds the first of all 240
+// at the least distance, which is the first of it at that distance: ties go
+// where a full scan sends them.  tests/core/test_palette.cpp compares
+// nearest_256 with a full scan over every colour.
+
+constexpr double kMargin = 1e-12;
+
+// A box's colours as the bound sees them.  For each of l, m and s on the
+// box's interval, a line c[0] + s[0] t below the cube root (the chord) and
+// one c[1] + s[1] t above it (a tangent).
+struct Box {
+    double lo[3];  // linear light of each channel's least value in the box
+    double hi[3];  // and of its greatest
+    double c[2][3];
+    double s[2][3];
+    Lab middle;  // Oklab at the middle of the cube roots' ranges
+};
+
+// The box of side `side` from `at`.
+Box make_box(const Tables& t, const Rgb& at, int side)
 {
-    int best = -1;
-    double best_d = 0.0;
-    for (int n : candidates) {
-        const double d = distance(x, n);
-        if (best < 0 || d < best_d) {
-            best = n;
+    Box box;
+    const Rgb far{at.r + side - 1, at.g + side - 1, at.b + side - 1};
+    const int from[3] = {at.r, at.g, at.b};
+    const int to[3] = {far.r, far.g, far.b};
+    for (int j = 0; j < 3; ++j) {
+        box.lo[j] = t.linear[from[j]];
+        box.hi[j] = t.linear[to[j]];
+    }
+    double lo[3];
+    double hi[3];
+    lms(t, at, lo);
+    lms(t, far, hi);
+    double mid[3];
+    for (int k = 0; k < 3; ++k) {
+        const double fa = std::cbrt(lo[k]);
+        const double fb = std::cbrt(hi[k]);
+        box.s[0][k] = (fb - fa) / (hi[k] - lo[k]);
+        box.c[0][k] = fa - box.s[0][k] * lo[k];
+        // The tangent where the cube root is f0, at t = f0^3.
+        const double f0 = 0.5 * (fa + fb);
+        box.s[1][k] = 1.0 / (3.0 * f0 * f0);
+        box.c[1][k] = f0 - box.s[1][k] * (f0 * f0 * f0);
+        mid[k] = f0;
+    }
+    double x[3];
+    for (int i = 0; i < 3; ++i) {
+        x[i] = kToLab[i][0] * mid[0] + kToLab[i][1] * mid[1] + kToLab[i][2] * mid[2];
+    }
+    box.middle = {x[0], x[1], x[2]};
+    return box;
+}
+
+// Whether q is nearer than n to every colour of the box by more than
+// kMargin: the bound of (1).
+bool beats(const Box& box, const Entry& q, const Entry& n)
+{
+    double least = n.norm - q.norm;
+    double slope[3];
+    for (int k = 0; k < 3; ++k) {
+        const double w = 2.0 * (q.p[k] - n.p[k]);
+        const int above = w < 0.0;
+        least += w * box.c[above][k];
+        slope[k] = w * box.s[above][k];
+    }
+    for (int j = 0; j < 3; ++j) {
+        const double v =
+            slope[0] * kToLms[0][j] + slope[1] * kToLms[1][j] + slope[2] * kToLms[2][j];
+        // The least of v times the channel's linear light, without a branch.
+        const double a = v * box.lo[j];
+        const double b = v * box.hi[j];
+        least += a < b ? a : b;
+    }
+    return least > kMargin;
+}
+
+// The entries of from[0, count) that none of them beats over the box, in
+// the same order, into `out`; returns how many.  The one nearest the box's
+// middle beats most; with `pairs`, each of those it leaves is also tried
+// against those nearer the middle than it, nearest first (the others hardly
+// ever beat it).
+int candidates(const Tables& t, const Box& box, const unsigned char* from, int count,
+               unsigned char* out, bool pairs)
+{
+    double near[240];
+    int anchor = 0;
+    double least = near[0] = distance(t, box.middle, from[0]);
+    for (int i = 1; i < count; ++i) {
+        near[i] = distance(t, box.middle, from[i]);
+        anchor = near[i] < least ? i : anchor;
+        least = near[i] < least ? near[i] : least;
+    }
+    const Entry& q = t.entry[from[anchor]];
+    unsigned char left[240];
+    int n = 0;
+    for (int i = 0; i < count; ++i) {
+        // Without a branch: which entries the anchor beats depends on the box.
+        // It keeps itself, as no entry beats itself.
+        near[n] = near[i];
+        left[n] = from[i];
+        n += !beats(box, q, t.entry[from[i]]);
+    }
+    unsigned char order[240];  // positions in `left`, nearest the middle first
+    for (int i = 0; i < n; ++i) {
+        int k = i;
+        for (; k > 0 && near[order[k - 1]] > near[i]; --k) {
+            order[k] = order[k - 1];
+        }
+        order[k] = static_cast<unsigned char>(i);
+    }
+    bool beaten[240] = {};
+    for (int a = 1; pairs && a < n; ++a) {
+        const Entry& e = t.entry[left[order[a]]];
+        for (int b = 0; b < a && !beaten[order[a]]; ++b) {
+            beaten[order[a]] = beats(box, t.entry[left[order[b]]], e);
+        }
+    }
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        if (!beaten[i]) {
+            out[kept++] = left[i];
+        }
+    }
+    return kept;
+}
+
+// A list made once, by the first thread to need it.  Its state is 0 until
+// then, 1 while that thread makes it, and 2 once made; a thread that finds
+// it 1 uses a longer list meanwhile.
+template <int N>
+struct alignas(32) List {
+    std::atomic<unsigned char> state{0};
+    unsigned char count = 0;
+    unsigned char entry[N] = {};
+};
+
+// Whether the caller is to make the list: the first to ask.
+template <int N>
+bool claim(List<N>& list)
+{
+    unsigned char expected = 0;
+    return list.state.load(std::memory_order_relaxed) == 0 &&
+           list.state.compare_exchange_strong(expected, 1, std::memory_order_relaxed);
+}
+
+// Whether the list is made, and may be read.
+template <int N>
+bool made(const List<N>& list)
+{
+    return list.state.load(std::memory_order_acquire) == 2;
+}
+
+// Entries 16-255.
+constexpr struct All {
+    unsigned char entry[240];
+    constexpr All() : entry()
+    {
+        for (int n = 0; n < 240; ++n) {
+            entry[n] = static_cast<unsigned char>(16 + n);
+        }
+    }
+} kAll;
+
+// A cell's list holds up to kCellMost entries; a longer one (none with
+// xterm's palette) leaves the cell to its region's list.
+constexpr int kCellMost = 30;
+
+// The regions' lists hold the entries that the one nearest the region's
+// middle does not beat (about 74: more tries would cost more than they
+// save), the cells' those that no entry of their region's list beats.
+constinit List<240> g_regions[64];
+constinit List<kCellMost> g_cells[512];
+
+// The list to compare c with when its cell's is not made: made now, or a
+// longer one while another thread makes it.
+[[gnu::noinline]] const unsigned char* list_of(const Tables& t, const Rgb& c, int& count)
+{
+    List<240>& region = g_regions[(c.r >> 6) << 4 | (c.g >> 6) << 2 | c.b >> 6];
+    if (claim(region)) {
+        const Rgb at{c.r & ~63, c.g & ~63, c.b & ~63};
+        region.count = static_cast<unsigned char>(
+            candidates(t, make_box(t, at, 64), kAll.entry, 240, region.entry, false));
+        region.state.store(2, std::memory_order_release);
+    }
+    const bool whole = !made(region);
+    const unsigned char* from = whole ? kAll.entry : region.entry;
+    count = whole ? 240 : region.count;
+    List<kCellMost>& cell = g_cells[(c.r >> 5) << 6 | (c.g >> 5) << 3 | c.b >> 5];
+    if (claim(cell)) {
+        const Rgb at{c.r & ~31, c.g & ~31, c.b & ~31};
+        unsigned char list[240];
+        const int n = candidates(t, make_box(t, at, 32), from, count, list, true);
+        cell.count = n <= kCellMost ? static_cast<unsigned char>(n) : 0;
+        std::memcpy(cell.entry, list, cell.count);
+        cell.state.store(2, std::memory_order_release);
+    }
+    if (made(cell) && cell.count != 0) {
+        count = cell.count;
+        return cell.entry;
+    }
+    return from;
+}
+
+}  // namespace
+
+int nearest_256(const Rgb& c)
+{
+    const Tables& t = tables();
+    const List<kCellMost>& cell = g_cells[(c.r >> 5) << 6 | (c.g >> 5) << 3 | c.b >> 5];
+    int count = 0;
+    const unsigned char* list = nullptr;
+    if (made(cell) && cell.count != 0) [[likely]] {
+        count = cell.count;
+        list = cell.entry;
+    } else {
+        list = list_of(t, c, count);
+    }
+    const Lab x = oklab(t, c);
+    int best = list[0];
+    double best_d = distance(t, x, best);
+    for (int i = 1; i < count; ++i) {
+        const double d = distance(t, x, list[i]);
+        if (d < best_d) {
+            best = list[i];
             best_d = d;
         }
     }
     return best;
 }
 
-int nearest_of(const Lab& x, std::initializer_list<int> candidates)
-{
-    return nearest_of<std::initializer_list<int>>(x, candidates);
-}
-
-// Palette entries 16-255 that can be the nearest to some point of a cell of
-// a grid over Oklab, worked out for each cell when a colour first falls in
-// it.  An entry is kept unless even its least distance to the cell exceeds
-// the greatest distance to the cell of some other entry (with a margin far
-// above rounding error): whatever the colour in the cell, the entry found
-// among those kept is the one found among all 240, ties included.
-class Grid {
-public:
-    // The entries to compare for x; false when x has no cell or its cell
-    // cannot be made (then compare all 240).
-    bool candidates(const Lab& x, const unsigned char*& first, int& count) noexcept
-    {
-        const int i = bin(x.L, kLo[0], kHi[0]);
-        const int j = bin(x.a, kLo[1], kHi[1]);
-        const int k = bin(x.b, kLo[2], kHi[2]);
-        if (i < 0 || j < 0 || k < 0) {
-            return false;
-        }
-        uint32_t& cell = cells_[(i * kN + j) * kN + k];
-        if (cell == 0 && (cell = make(i, j, k)) == 0) {
-            return false;
-        }
-        first = pool_ + (cell >> 8);
-        count = static_cast<int>(cell & 0xff);
-        return true;
-    }
-
-private:
-    static constexpr int kN = 32;
-    // Bounds a little beyond what sRGB colours reach.
-    static constexpr double kLo[3] = {-0.01, -0.25, -0.33};
-    static constexpr double kHi[3] = {1.01, 0.29, 0.22};
-
-    // Which cell along one axis.  Rounding may put a value on a cell
-    // boundary in the neighbouring cell: the cells are made a little wider
-    // than the grid's spacing for that.
-    static int bin(double v, double lo, double hi) noexcept
-    {
-        if (!(v >= lo && v < hi)) {
-            return -1;
-        }
-        const int b = static_cast<int>((v - lo) * (kN / (hi - lo)));
-        return b < kN ? b : kN - 1;
-    }
-
-    // The cell's entries, kept in the pool: (offset << 8) | count, or 0.
-    uint32_t make(int i, int j, int k) noexcept
-    {
-        double lo[3];
-        double hi[3];
-        const int at[3] = {i, j, k};
-        for (int d = 0; d < 3; ++d) {
-            const double w = (kHi[d] - kLo[d]) / kN;
-            lo[d] = kLo[d] + at[d] * w - 1e-9;
-            hi[d] = kLo[d] + (at[d] + 1) * w + 1e-9;
-        }
-        double least[256];
-        double bound = 1e300;
-        for (int n = 16; n < 256; ++n) {
-            const Lab& e = g_tables.palette[n];
-            const double v[3] = {e.L, e.a, e.b};
-            double far = 0.0;
-            double near = 0.0;
-            for (int d = 0; d < 3; ++d) {
-                const double to_lo = v[d] - lo[d];
-                const double to_hi = v[d] - hi[d];
-                far += std::fmax(to_lo * to_lo, to_hi * to_hi);
-                const double out = v[d] < lo[d] ? -to_lo : v[d] > hi[d] ? to_hi : 0.0;
-                near += out * out;
-            }
-            least[n] = near;
-            bound = std::fmin(bound, far);
-        }
-        bound = bound * (1.0 + 1e-9) + 1e-12;
-        unsigned char kept[240];
-        int count = 0;
-        for (int n = 16; n < 256; ++n) {
-            if (least[n] <= bound) {
-                kept[count++] = static_cast<unsigned char>(n);
-            }
-        }
-        if (used_ + static_cast<size_t>(count) > capacity_) {
-            const size_t grown = capacity_ != 0 ? capacity_ * 2 : 16384;
-            auto* pool = static_cast<unsigned char*>(std::realloc(pool_, grown));
-            if (pool == nullptr || grown >= (size_t{1} << 24)) {
-                return 0;
-            }
-            pool_ = pool;
-            capacity_ = grown;
-        }
-        std::memcpy(pool_ + used_, kept, static_cast<size_t>(count));
-        const auto cell = static_cast<uint32_t>(used_ << 8 | static_cast<size_t>(count));
-        used_ += static_cast<size_t>(count);
-        return cell;
-    }
-
-    uint32_t cells_[kN * kN * kN] = {};
-    unsigned char* pool_ = nullptr;  // never freed: the module lives as long as the process
-    size_t used_ = 0;
-    size_t capacity_ = 0;
-};
-Grid g_grid;
-
-// The nearest of entries 16-255 to x, ties to the lower index.
-int nearest_256_exact(const Lab& x)
-{
-    const unsigned char* first = nullptr;
-    int count = 0;
-    if (g_grid.candidates(x, first, count)) {
-        return nearest_of(x, std::span<const unsigned char>(first, static_cast<size_t>(count)));
-    }
-    struct All {
-        struct It {
-            int n;
-            int operator*() const { return n; }
-            It& operator++()
-            {
-                ++n;
-                return *this;
-            }
-            bool operator!=(const It& o) const { return n != o.n; }
-        };
-        [[nodiscard]] It begin() const { return {16}; }
-        [[nodiscard]] It end() const { return {256}; }
-    };
-    return nearest_of(x, All{});
-}
-
-// The cube root to within a few units in the last place (3e-14 at most),
-// without a call: a first guess from the exponent bits (within 4%), then
-// two of Halley's steps.  Only for answers that are checked against a
-// margin.
-double cbrt_near(double x)
-{
-    if (!(x > 0.0)) {
-        return std::cbrt(x);
-    }
-    uint64_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    bits = bits / 3 + 0x2A9F7893782DA1CEull;
-    double y;
-    std::memcpy(&y, &bits, sizeof y);
-    for (int i = 0; i < 2; ++i) {
-        const double y3 = y * y * y;
-        y = y * (y3 + 2.0 * x) / (2.0 * y3 + x);
-    }
-    return y;
-}
-
-// oklab() with cbrt_near: within 2e-14 of it.
-Lab oklab_near(const Rgb& c)
-{
-    const double lr = g_tables.linear[c.r];
-    const double lg = g_tables.linear[c.g];
-    const double lb = g_tables.linear[c.b];
-    const double l = cbrt_near(0.4122214708 * lr + 0.5363325363 * lg + 0.0514459929 * lb);
-    const double m = cbrt_near(0.2119034982 * lr + 0.6806995451 * lg + 0.1073969566 * lb);
-    const double s = cbrt_near(0.0883024619 * lr + 0.2817188376 * lg + 0.6299787005 * lb);
-    return {
-        0.2104542553 * l + 0.7936177850 * m - 0.0040720468 * s,
-        1.9779984951 * l - 2.4285922050 * m + 0.4505937099 * s,
-        0.0259040371 * l + 0.7827717662 * m - 0.8086757660 * s,
-    };
-}
-
-// The nearest of entries 16-255 to the colour, ties to the lower index.
-// Decided on oklab_near when the best entry is nearer than any other by
-// more than kMargin, a hundred times what the distances can differ by from
-// the exact ones (so the exact distances order the two the same way); else
-// on the exact Oklab.  The grid's cells are wide enough apart (1e-9) that
-// the close colour's cell also holds the exact colour.
-constexpr double kMargin = 1e-12;
-
-int nearest_256_of(const Rgb& rgb)
-{
-    const Lab x = oklab_near(rgb);
-    const unsigned char* first = nullptr;
-    int count = 0;
-    if (g_grid.candidates(x, first, count)) {
-        int best = first[0];
-        double best_d = distance(x, best);
-        double second_d = 1e300;
-        for (int k = 1; k < count; ++k) {
-            // Without branches: which entry is nearer depends on the colour.
-            const double d = distance(x, first[k]);
-            const bool nearer = d < best_d;
-            second_d = nearer ? best_d : std::fmin(second_d, d);
-            best_d = nearer ? d : best_d;
-            best = nearer ? first[k] : best;
-        }
-        if (second_d - best_d > kMargin) {
-            return best;
-        }
-    }
-    return nearest_256_exact(oklab(rgb.r, rgb.g, rgb.b));
-}
-
-// The 16-colour rule: hue first.  A colour of low chroma is one of black,
-// bright black, white and bright white; any other is the normal colour of
-// the nearest hue or its bright twin.
+// The 16-colour rule.  A colour whose chroma is under kChromaGrey is grey;
+// so is one under kChromaMuted whose lightness is more than kLightnessGap
+// from its hue's pick (a dark background, a pastel): black, bright black,
+// white or bright white serve it better than a loud colour.
 constexpr double kChromaGrey = 0.04;
+constexpr double kChromaMuted = 0.10;
+constexpr double kLightnessGap = 0.25;
 
-int nearest_16_of(const Lab& x)
+int nearest_16(const Rgb& c)
 {
-    if (std::sqrt(x.a * x.a + x.b * x.b) < kChromaGrey) {
-        return nearest_of(x, {0, 8, 7, 15});
+    const Tables& t = tables();
+    const Lab x = oklab(t, c);
+    // Of a and b, the nearer to x; a when they tie.
+    const auto nearer = [&](int a, int b) { return distance(t, x, b) < distance(t, x, a) ? b : a; };
+    const auto grey = [&] { return nearer(nearer(nearer(0, 8), 7), 15); };
+    const double chroma = std::sqrt(x.a * x.a + x.b * x.b);
+    if (chroma < kChromaGrey) {
+        return grey();
     }
     constexpr double pi = std::numbers::pi;
     const double hue = std::atan2(x.b, x.a);
     int slot = 1;
     double best = 0.0;
     for (int n = 1; n < 7; ++n) {
-        double d = std::fabs(hue - g_tables.slot_hue[n]);
+        double d = std::fabs(hue - t.slot_hue[n]);
         if (d > pi) {
             d = 2.0 * pi - d;
         }
@@ -356,10 +315,9 @@ int nearest_16_of(const Lab& x)
             best = d;
         }
     }
-    return nearest_of(x, {slot, slot + 8});
+    const int pick = nearer(slot, slot + 8);
+    return chroma < kChromaMuted && std::fabs(x.L - t.lab[pick].L) > kLightnessGap ? grey() : pick;
 }
-
-}  // namespace
 
 int basic_code(int n, bool background)
 {
@@ -367,36 +325,6 @@ int basic_code(int n, bool background)
         return (background ? 40 : 30) + n;
     }
     return (background ? 100 : 90) + n - 8;
-}
-
-
-Rgb palette_rgb(int n)
-{
-    return entry_rgb(n);
-}
-
-Lab oklab(const Rgb& c)
-{
-    make_tables();
-    return oklab(c.r, c.g, c.b);
-}
-
-const Lab& palette_lab(int n)
-{
-    make_tables();
-    return g_tables.palette[n];
-}
-
-int nearest_256(const Rgb& c)
-{
-    make_tables();
-    return nearest_256_of(c);
-}
-
-int nearest_16(const Rgb& c)
-{
-    make_tables();
-    return nearest_16_of(oklab(c.r, c.g, c.b));
 }
 
 }  // namespace tintara::core

@@ -93,5 +93,5 @@ int main()
     scanners<uint8_t>(U'\u00e9');
     scanners<uint16_t>(U'\u4e2d');
     scanners<uint32_t>(U'\U0001f600');
-    return tintara::test::failures();
+    return tintara::test::report();
 }

@@ -97,5 +97,5 @@ int main()
     for (long code : {40L, 47L, 89L, 98L, 107L, 255L}) {
         CHECK(!shifts_to_background(code));
     }
-    return tintara::test::failures();
+    return tintara::test::report();
 }

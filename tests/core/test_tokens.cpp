@@ -37,5 +37,5 @@ int main()
     CHECK(attribute_word("strike") == 8 && attribute_word("conceal") == 7);
     CHECK(attribute_name("strike") == -1 && attribute_word("Bold") == -1 &&
           attribute_word("") == -1);
-    return tintara::test::failures();
+    return tintara::test::report();
 }
