@@ -18,7 +18,8 @@ struct PenData {
     Ref level;  // a ColorLevel
     Ref prefix;
     Ref suffix;
-    int n = 0;  // the level, 0-3
+    int n = 0;          // the level, 0-3
+    core::Paint paint;  // views of the style's codes at the level: nothing at 0
 };
 
 struct PenObject {
@@ -38,13 +39,8 @@ PenObject& as_pen(PyObject* obj)
 // pen(text)
 Ref pen_styled(PenObject& pen, PyObject* text)
 {
-    const PenData& d = pen.d;
-    Ref s = text_at(text, d.n);
-    if (!s || d.n == 0) {
-        return s;
-    }
-    const core::Splices splices(ascii_view(as_style(d.style.get()).d.splices[d.n].get()));
-    return styled(s.get(), {ascii_view(d.prefix.get()), ascii_view(d.suffix.get()), splices});
+    Ref s = text_at(text, pen.d.n);
+    return s ? styled(s.get(), pen.d.paint) : Ref();
 }
 
 // pen(text), called through Pen.__call__
@@ -237,6 +233,7 @@ Ref make_pen(StyleObject& st, PyObject* level_object, int level)
         level != 0 ? st.d.prefix[level].dup() : Ref::borrow(str<"">),
         level != 0 ? st.d.suffix[level].dup() : Ref::borrow(str<"">),
         level,
+        level != 0 ? paint_at(st, level) : core::Paint{},
     };
     PyObject_GC_Track(pen);
     return Ref::steal(reinterpret_cast<PyObject*>(pen));

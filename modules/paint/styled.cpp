@@ -94,10 +94,16 @@ Ref styled(PyObject* s, const core::Paint& paint)
         };
         core::Count count;
         tell(count);
-        return new_text(count, PyUnicode_MAX_CHAR_VALUE(s), [&]<typename Out>(Out* out) {
-            core::Copy<Out> copy{out};
+        if (count.overflow) {
+            return raise_too_long();
+        }
+        // The same characters and ASCII: the kind of s.
+        Ref out = Ref::steal(PyUnicode_New(count.n, PyUnicode_MAX_CHAR_VALUE(s)));
+        if (out) {
+            core::Copy<Ch> copy{static_cast<Ch*>(PyUnicode_DATA(out.get()))};
             tell(copy);
-        });
+        }
+        return out;
     });
 }
 
