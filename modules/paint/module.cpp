@@ -27,13 +27,19 @@ namespace {
 // ---------------------------------------------------------------------------
 // The module's functions
 
+// A template rendered at the level resolved from level and stream.
+Ref template_at(PyObject* text, PyObject* level, PyObject* stream)
+{
+    const int n = resolve_level(level, stream);
+    return n < 0 ? Ref() : template_text(text, n);
+}
+
 // paint(text, style=None, /, *, level=None, stream=None)
 Ref paint(PyObject* text, PyObject* style, PyObject* level, PyObject* stream)
 {
     if (style == Py_None) {
         if (is_template(text)) {
-            const int n = resolve_level(level, stream);
-            return n < 0 ? Ref() : template_text(text, n);
+            return template_at(text, level, stream);
         }
         if (level != Py_None && check_level(level) < 0) {
             return {};
@@ -68,15 +74,9 @@ Ref echo(PyObject* text, PyObject* style, PyObject* file, PyObject* end, PyObjec
         }
         file = out.get();
     }
-    Ref s;
-    if (st) {
-        s = render(as_style(st.get()), text, Py_None, file);
-    } else if (is_template(text)) {
-        const int n = resolve_level(Py_None, file);
-        s = n < 0 ? Ref() : template_text(text, n);
-    } else {
-        s = text_of(text);
-    }
+    Ref s = st                  ? render(as_style(st.get()), text, Py_None, file)
+            : is_template(text) ? template_at(text, Py_None, file)
+                                : text_of(text);
     Ref write = s ? attr(file, str<"write">) : Ref();
     Ref line = write ? Ref::steal(PyNumber_Add(s.get(), end)) : Ref();
     Ref written = line ? call(write.get(), line.get()) : Ref();

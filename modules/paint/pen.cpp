@@ -57,17 +57,6 @@ constexpr FunctionDef pen_call_def{
     .line = 857,
 };
 
-// copy.copy(pen) and copy.deepcopy(pen): a pen is a value.
-Ref pen_itself(PenObject& self)
-{
-    return Ref::borrow(reinterpret_cast<PyObject*>(&self));
-}
-
-Ref pen_itself_memo(PenObject& self, PyObject*)
-{
-    return pen_itself(self);
-}
-
 // pen.__reduce__(): its style bound at its level.
 Ref pen_reduce(PenObject& self)
 {
@@ -84,14 +73,14 @@ Ref pen_reduce(PenObject& self)
 constexpr FunctionDef pen_copy_def{
     .name = "__copy__",
     .qualname = "Pen.__copy__",
-    .impl = bind<pen_itself>("(self)"),
+    .impl = bind<itself>("(self)"),
     .line = 865,
 };
 
 constexpr FunctionDef pen_deepcopy_def{
     .name = "__deepcopy__",
     .qualname = "Pen.__deepcopy__",
-    .impl = bind<pen_itself_memo>("(self, memo, /)"),
+    .impl = bind<itself_memo>("(self, memo, /)"),
     .line = 868,
 };
 

@@ -224,14 +224,14 @@ Ref decimal(PyObject* code)
     return Ref::steal(PyObject_Str(code));
 }
 
-// "\x1b[" + ";".join(params) + "m", or "" for no params.
-Ref sequence(PyObject* params)
+// ";".join(codes) as an SGR, or "" for no codes.
+Ref sequence(PyObject* codes)
 {
-    if (PyObject_Length(params) == 0) {
-        return Ref::borrow(str<"">);
+    Ref params = Ref::steal(PyUnicode_Join(str<";">, codes));
+    if (!params || PyUnicode_GET_LENGTH(params.get()) == 0) {
+        return params;
     }
-    Ref body = Ref::steal(PyUnicode_Join(str<";">, params));
-    return body ? Ref::steal(PyUnicode_FromFormat("\x1b[%Um", body.get())) : Ref();
+    return Ref::steal(PyUnicode_FromFormat("\x1b[%Um", params.get()));
 }
 
 }  // namespace
@@ -281,9 +281,10 @@ int make_codes(StyleObject& st, int level)
     }
     // The splices: "0=<prefix's parameters>," first, then each off code's.
     Writer table;
-    Ref params = Ref::steal(PyUnicode_Join(str<";">, pre.get()));
-    if (table.get() == nullptr || !params || PyUnicodeWriter_WriteUTF8(table.get(), "0=", 2) < 0 ||
-        PyUnicodeWriter_WriteStr(table.get(), params.get()) < 0) {
+    Ref prefix = sequence(pre.get());
+    const Py_ssize_t len = prefix ? PyUnicode_GET_LENGTH(prefix.get()) : 0;
+    if (table.get() == nullptr || !prefix || PyUnicodeWriter_WriteUTF8(table.get(), "0=", 2) < 0 ||
+        (len != 0 && PyUnicodeWriter_WriteSubstring(table.get(), prefix.get(), 2, len - 1) < 0)) {
         return -1;
     }
     Py_ssize_t pos = 0;
@@ -298,8 +299,7 @@ int make_codes(StyleObject& st, int level)
             return -1;
         }
     }
-    Ref prefix = sequence(pre.get());
-    Ref suffix = prefix ? sequence(again.get()) : Ref();
+    Ref suffix = sequence(again.get());
     Ref splices =
         suffix && PyUnicodeWriter_WriteChar(table.get(), ',') == 0 ? table.finish() : Ref();
     if (!splices) {
@@ -527,17 +527,6 @@ Ref style_bind(StyleObject& self, PyObject* stream, PyObject* level)
     return member ? make_pen(self, member.get(), n) : Ref();
 }
 
-// copy.copy(style) and copy.deepcopy(style): a style is a value.
-Ref style_itself(StyleObject& self)
-{
-    return Ref::borrow(reinterpret_cast<PyObject*>(&self));
-}
-
-Ref style_itself_memo(StyleObject& self, PyObject*)
-{
-    return style_itself(self);
-}
-
 // style.__reduce__(): copyreg.__newobj_ex__(Style, (fg, bg), {set attributes}).
 Ref style_reduce(StyleObject& self)
 {
@@ -560,14 +549,14 @@ Ref style_reduce(StyleObject& self)
 constexpr FunctionDef style_copy_def{
     .name = "__copy__",
     .qualname = "Style.__copy__",
-    .impl = bind<style_itself>("(self)"),
+    .impl = bind<itself>("(self)"),
     .line = 806,
 };
 
 constexpr FunctionDef style_deepcopy_def{
     .name = "__deepcopy__",
     .qualname = "Style.__deepcopy__",
-    .impl = bind<style_itself_memo>("(self, memo, /)"),
+    .impl = bind<itself_memo>("(self, memo, /)"),
     .line = 809,
 };
 

@@ -64,6 +64,17 @@ inline core::Paint paint_at(const StyleObject& st, int level)
             core::Splices(ascii_view(d.splices[level].get()))};
 }
 
+// __copy__ and __deepcopy__ of a style and of a pen: values, so the object
+// itself.
+inline Ref itself(PyObject* self)
+{
+    return Ref::borrow(self);
+}
+inline Ref itself_memo(PyObject* self, PyObject*)
+{
+    return Ref::borrow(self);
+}
+
 // style.render(text, level=level, stream=stream)
 Ref render(StyleObject& st, PyObject* text, PyObject* level, PyObject* stream);
 
