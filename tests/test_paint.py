@@ -919,6 +919,22 @@ def test_template_hostile_values(paint):
         assert type(result) is str and paint.strip(result) == "\\x1bhi"
 
 
+def test_template_of_many_parts(paint):
+    parts = []
+    for i in range(40):
+        parts += [f"<{i}>", Interpolation(f"v{i}\x1b", "v", None, "bold" if i % 2 else "")]
+    expected = "".join(f"<{i}>" + (f"\x1b[1mv{i}\\x1b\x1b[22m" if i % 2 else f"v{i}\\x1b") for i in range(40))
+    assert paint.paint(Template(*parts), level=3) == expected
+
+
+def test_deeply_nested_template_raises(paint):
+    template = t"x"
+    for _ in range(100_000):
+        template = Template(Interpolation(template, "t"))
+    with pytest.raises(RecursionError):
+        paint.paint(template, level=3)
+
+
 # -- link --------------------------------------------------------------------------------------
 
 URL = "https://example.com/a?b=c#d"
