@@ -51,7 +51,7 @@ struct Layout {
                 }
             }
         }
-        PyErr_Clear();  // a type without members says so with an exception
+        PyErr_Clear();  // PyType_GetSlot raises only for a slot it does not know
         type = t;
         return true;
     }
@@ -136,7 +136,7 @@ int interpolation_text(PyObject* item, int level, Pieces& out)
     if (!spec) {
         return -1;
     }
-    if (PyObject_Length(spec.get()) == 0) {
+    if (PyUnicode_Check(spec.get()) && PyUnicode_GET_LENGTH(spec.get()) == 0) {
         return out.add(std::move(s));
     }
     Ref style = to_style(spec.get());
@@ -164,7 +164,7 @@ bool is_template(PyObject* obj)
 
 Ref template_text(PyObject* tmpl, int level)
 {
-    if (Py_EnterRecursiveCall(" while rendering a template string") != 0) {
+    if (Py_EnterRecursiveCall("") != 0) {
         return {};
     }
     Ref strings = templates.fields[0].read(tmpl);
