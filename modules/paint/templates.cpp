@@ -90,7 +90,7 @@ public:
     }
 
 private:
-    static constexpr int kMax = 32;
+    static constexpr int kMax = 16;
     Ref items_[kMax];
     int count_ = 0;
 };
@@ -101,7 +101,12 @@ private:
 Ref value_text(PyObject* value, PyObject* conversion, int level)
 {
     if (conversion == Py_None && is_template(value)) {
-        return template_text(value, level);
+        if (Py_EnterRecursiveCall("") != 0) {
+            return {};
+        }
+        Ref s = template_text(value, level);
+        Py_LeaveRecursiveCall();
+        return s;
     }
     Ref v = Ref::borrow(value);
     if (conversion != Py_None) {
@@ -117,8 +122,10 @@ Ref value_text(PyObject* value, PyObject* conversion, int level)
                 break;
         }
     }
-    Ref s = v ? Ref::steal(PyObject_Format(v.get(), str<"">)) : Ref();
-    return s ? sanitized(s.get()) : Ref();
+    if (v && !PyUnicode_CheckExact(v.get())) {
+        v = Ref::steal(PyObject_Format(v.get(), str<"">));
+    }
+    return v ? sanitized(v.get()) : Ref();
 }
 
 // One interpolation, into out.  0 or -1.
@@ -164,9 +171,6 @@ bool is_template(PyObject* obj)
 
 Ref template_text(PyObject* tmpl, int level)
 {
-    if (Py_EnterRecursiveCall("") != 0) {
-        return {};
-    }
     Ref strings = templates.fields[0].read(tmpl);
     Ref items = strings ? templates.fields[1].read(tmpl) : Ref();
     // A Template holds a tuple of strs, one more than its interpolations.
@@ -182,7 +186,6 @@ Ref template_text(PyObject* tmpl, int level)
         ok = (k == 0 || interpolation_text(PyTuple_GET_ITEM(v, k - 1), level, out) == 0) &&
              out.add(Ref::borrow(PyTuple_GET_ITEM(s, k))) == 0;
     }
-    Py_LeaveRecursiveCall();
     return ok ? out.join() : Ref();
 }
 
