@@ -145,56 +145,8 @@ bool is_sgr(const Ch* s, ptrdiff_t i, ptrdiff_t end)
     return true;
 }
 
-// What an embedded SGR's codes put back, as text: "code=params," for each
-// code (decimal, without leading zeros; "0" is a full reset), the first
-// entry of a code winning.
-class Splices {
-public:
-    constexpr Splices() = default;
-    constexpr explicit Splices(std::string_view table) : table_(table) {}
-
-    // The parameters spliced in after a field whose digits are p[0, n), or
-    // an empty view.
-    template <typename Ch>
-    [[nodiscard]] std::string_view after(const Ch* p, ptrdiff_t n) const
-    {
-        while (n > 0 && *p == '0') {
-            ++p;
-            --n;
-        }
-        for (size_t at = 0; at < table_.size();) {
-            const size_t eq = table_.find('=', at);
-            const size_t end = table_.find(',', eq);
-            if (end == std::string_view::npos) {
-                break;
-            }
-            if (n == 0 ? eq - at == 1 && table_[at] == '0' : same(table_, at, eq, p, n)) {
-                return {table_.data() + eq + 1, end - eq - 1};
-            }
-            at = end + 1;
-        }
-        return {};
-    }
-
-private:
-    template <typename Ch>
-    static bool same(std::string_view t, size_t from, size_t to, const Ch* p, ptrdiff_t n)
-    {
-        if (static_cast<ptrdiff_t>(to - from) != n) {
-            return false;
-        }
-        for (ptrdiff_t k = 0; k < n; ++k) {
-            if (static_cast<char32_t>(p[k]) != static_cast<unsigned char>(t[from + k])) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    std::string_view table_;
-};
-
-// Whether the field p[0, n) holds only digits spelling v ("38", "5", ...).
+// Whether the digits p[0, n), leading zeros aside, spell v ("38", "5"; ""
+// for a field of zeros or none, a reset).
 template <typename Ch>
 bool spells(const Ch* p, ptrdiff_t n, std::string_view v)
 {
@@ -212,6 +164,38 @@ bool spells(const Ch* p, ptrdiff_t n, std::string_view v)
     }
     return true;
 }
+
+// What an embedded SGR's codes put back, as text: "code=params," for each
+// code (decimal, without leading zeros; "0" is a full reset), the first
+// entry of a code winning.
+class Splices {
+public:
+    constexpr Splices() = default;
+    constexpr explicit Splices(std::string_view table) : table_(table) {}
+
+    // The parameters spliced in after a field whose digits are p[0, n), or
+    // an empty view.
+    template <typename Ch>
+    [[nodiscard]] std::string_view after(const Ch* p, ptrdiff_t n) const
+    {
+        for (size_t at = 0; at < table_.size();) {
+            const size_t eq = table_.find('=', at);
+            const size_t end = table_.find(',', eq);
+            if (end == std::string_view::npos) {
+                break;
+            }
+            const std::string_view code(table_.data() + at, eq - at);
+            if (spells(p, n, code == "0" ? std::string_view() : code)) {
+                return {table_.data() + eq + 1, end - eq - 1};
+            }
+            at = end + 1;
+        }
+        return {};
+    }
+
+private:
+    std::string_view table_;
+};
 
 // The parameters p[0, n) of an embedded SGR (digits, ":" and ";"), told to
 // sink with the splices: after each field that is a code of splices, ";"
