@@ -60,10 +60,10 @@ constexpr FunctionDef pen_call_def{
 // pen.__reduce__(): its style bound at its level.
 Ref pen_reduce(PenObject& self)
 {
-    Ref op = Ref::steal(PyImport_ImportModule("operator"));
+    Ref op = import_module(str<"operator">, g.frame.dict.get());
     Ref methodcaller = op ? attr(op.get(), str<"methodcaller">) : Ref();
     Ref name = Ref::steal(PyTuple_Pack(1, str<"bind">.get()));
-    Ref kwargs = Ref::steal(Py_BuildValue("{s:i}", "level", self.d.n));
+    Ref kwargs = Ref::steal(Py_BuildValue("{O:i}", str<"level">.get(), self.d.n));
     Ref bind = methodcaller && name && kwargs
                    ? Ref::steal(PyObject_Call(methodcaller.get(), name.get(), kwargs.get()))
                    : Ref();

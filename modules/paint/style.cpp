@@ -538,7 +538,7 @@ Ref style_reduce(StyleObject& self)
             return {};
         }
     }
-    Ref copyreg = attributes ? Ref::steal(PyImport_ImportModule("copyreg")) : Ref();
+    Ref copyreg = attributes ? import_module(str<"copyreg">, g.frame.dict.get()) : Ref();
     Ref newobj = copyreg ? attr(copyreg.get(), str<"__newobj_ex__">) : Ref();
     Ref colours = newobj ? Ref::steal(PyTuple_GetSlice(fields, 0, 2)) : Ref();
     return colours ? Ref::steal(Py_BuildValue("(O(OOO))", newobj.get(), g.style_type.get(),
