@@ -878,7 +878,7 @@ def test_template_level_resolved_once(paint, env):
     stream = Stream(True)
     template = t"{1:red}{2:bold}{INNER}"
     assert paint.paint(template, stream=stream) == paint.paint(template, level=2)
-    assert len(stream.calls) == 1
+    assert stream.isatty_calls == 1
     env(NO_COLOR="1")
     assert paint.paint(template, stream=stream) == "12<ann\\x1b[2J>"
     raises(ValueError, "颜色级别须在 0-3 范围内，收到: 7", paint.paint, template, level=7)
@@ -917,6 +917,22 @@ def test_template_hostile_values(paint):
             call(t"{StrRaises()!s}")
         result = call(t"{FormatGivesSub()}{StrGivesSub()!s}")
         assert type(result) is str and paint.strip(result) == "\\x1bhi"
+
+
+def test_template_of_many_parts(paint):
+    parts = []
+    for i in range(40):
+        parts += [f"<{i}>", Interpolation(f"v{i}\x1b", "v", None, "bold" if i % 2 else "")]
+    expected = "".join(f"<{i}>" + (f"\x1b[1mv{i}\\x1b\x1b[22m" if i % 2 else f"v{i}\\x1b") for i in range(40))
+    assert paint.paint(Template(*parts), level=3) == expected
+
+
+def test_deeply_nested_template_raises(paint):
+    template = t"x"
+    for _ in range(100_000):
+        template = Template(Interpolation(template, "t"))
+    with pytest.raises(RecursionError):
+        paint.paint(template, level=3)
 
 
 # -- link --------------------------------------------------------------------------------------

@@ -17,9 +17,11 @@ with stand-in ``ctypes``, ``ctypes.wintypes`` and ``msvcrt`` modules.
 
 import collections.abc
 import contextlib
+import copy
 import enum
 import gc
 import os
+import pickle
 import re
 import sys
 import types
@@ -901,6 +903,10 @@ def paint_cases():
     everything = dict(bold=True, dim=False, italic=True, underline=None, blink=False, blink_fast=True,
                       reverse=True, hidden=False, strikethrough=True, overline=True)
     nested = "a\x1b[0mb\x1b[22mc\x1b[38;5;39md\x1b]8;;u\x1b\\e"
+    # Resets and off codes on several lines, a break inside an OSC, the
+    # 8-bit forms, characters of every width.
+    lines = "a\x1b[;0mb\nc\x1b[22;39;38;5;1md\r\n\ne\x9b1m\x1b]8;;u\nv\x1b\\汉\x1b[m😀\n"
+    user, spec = "ann\x1b[2J", "bold red"
     return [
         ("Style()", S, call_of(S)),
         ("Style(everything)", S, call_of(S, (1, 2, 3), "#F80", **everything)),
@@ -945,6 +951,36 @@ def paint_cases():
         ("paint no style", str, call_of(p.paint, 5)),
         ("paint bad style", TypeError, call_of(p.paint, "x", 5)),
         ("paint bad string", ValueError, call_of(p.paint, "x", "bold xx", level=3)),
+        ("render lines", str, call_of(red.render, lines, level=3)),
+        ("pen lines", str, call_of(pen, lines)),
+        ("paint lines at 2", str, call_of(p.paint, lines, "not bold #ff8800 on blue", level=2)),
+        ("template", str, lambda: p.paint(t"{user:bold} said {lines!r} {t"<{user:red}>"}", level=3)),
+        ("template in a style", str, lambda: red.render(t"{user:{spec}}\n{lines}", level=2)),
+        ("template pen", str, lambda: pen(t"{user!a:underline} {3:on color(17)}")),
+        ("template at none", str, lambda: p.paint(t"{user:bold}", level=0)),
+        ("template echo", None, lambda: p.echo(t"{user:bold}", file=Sink())),
+        ("template bad spec", ValueError, lambda: p.paint(t"{user:bold xx}", level=3)),
+        ("template bad spec at none", ValueError, lambda: p.paint(t"x{user:red on}", level=0)),
+        ("template format raises", Boom, lambda: p.paint(t"{BadFormat()}", red, level=3)),
+        ("template str raises", Boom, lambda: pen(t"{StrRaises()!s:bold}")),
+        ("sanitize", str, call_of(p.sanitize, "a\x1b[2J\r\u202e\x85é汉😀")),
+        ("sanitize clean", str, call_of(p.sanitize, Sub("clean"))),
+        ("sanitize bytes", TypeError, call_of(p.sanitize, b"x")),
+        ("link", str, call_of(p.link, "docs", "https://e/", id="x", level=3)),
+        ("link template", str, lambda: p.link(t"see {user}", Sub("u"), level=3)),
+        ("link at none", str, call_of(p.link, 5, "u", level=0)),
+        ("link detects", str, call_of(p.link, "x", "u", stream=Sink())),
+        ("link bad url", ValueError, call_of(p.link, "x", "a b", level=3)),
+        ("link url type", TypeError, call_of(p.link, "x", 5)),
+        ("link bad id", ValueError, call_of(p.link, "x", "u", id="a;b")),
+        ("link id type", TypeError, call_of(p.link, "x", "u", id=1)),
+        ("link bad level", ValueError, call_of(p.link, "x", "u", level=4)),
+        ("link str raises", Boom, call_of(p.link, StrRaises(), "u", level=3)),
+        ("copy", S, call_of(copy.copy, red)),
+        ("deepcopy", dict, call_of(copy.deepcopy, {"style": red, "pen": pen})),
+        ("pickle style", S, lambda: pickle.loads(pickle.dumps(red))),
+        ("pickle pen", type(pen), lambda: pickle.loads(pickle.dumps(pen))),
+        ("pickle pen protocol 0", type(pen), lambda: pickle.loads(pickle.dumps(pen, 0))),
         ("echo", None, call_of(p.echo, "x", "red", file=Sink(), flush=True)),
         ("echo write raises", Boom, call_of(p.echo, "x", red, file=WriteRaises())),
         ("strip", str, call_of(p.strip, "a\x1b[1mb\x1b]8;;u\x07c\x1bPd\x1b\\e\x1b(Bf\x1b[")),

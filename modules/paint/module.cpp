@@ -3,13 +3,14 @@
 // A Style checks and resolves everything when it is made: its colours (the
 // code of a named colour read from tintara.colors' tables) and the on and
 // off codes of its attributes (read from tintara.styles.STYLES).  Its
-// prefix and suffix are made once per colour level, so a pen, which has
-// its level decided, only joins three strings.
+// prefix, suffix and what embedded SGRs put back are made once per colour
+// level, so a pen, which has its level decided, joins three strings for
+// text of one line without escape sequences.
 //
 // The parts: colour.cpp (colours and levels as callers give them),
 // style.cpp (the Style type), pen.cpp (the Pen type), parse.cpp (style
-// strings), styled.cpp (styled and stripped text); the colour science and
-// the scanners are in core/.
+// strings), styled.cpp (styled, stripped and sanitized text), templates.cpp
+// (template strings); the colour science and the scanners are in core/.
 #include "frame/frame.hpp"
 #include "modules/paint/colour.hpp"
 #include "modules/paint/messages.hpp"
@@ -18,18 +19,28 @@
 #include "modules/paint/state.hpp"
 #include "modules/paint/style.hpp"
 #include "modules/paint/styled.hpp"
+#include "modules/paint/templates.hpp"
 
 namespace tintara::paint {
 namespace {
 
-
 // ---------------------------------------------------------------------------
 // The module's functions
+
+// A template rendered at the level resolved from level and stream.
+Ref template_at(PyObject* text, PyObject* level, PyObject* stream)
+{
+    const int n = resolve_level(level, stream);
+    return n < 0 ? Ref() : template_text(text, n);
+}
 
 // paint(text, style=None, /, *, level=None, stream=None)
 Ref paint(PyObject* text, PyObject* style, PyObject* level, PyObject* stream)
 {
     if (style == Py_None) {
+        if (is_template(text)) {
+            return template_at(text, level, stream);
+        }
         if (level != Py_None && check_level(level) < 0) {
             return {};
         }
@@ -63,7 +74,9 @@ Ref echo(PyObject* text, PyObject* style, PyObject* file, PyObject* end, PyObjec
         }
         file = out.get();
     }
-    Ref s = st ? render(as_style(st.get()), text, Py_None, file) : text_of(text);
+    Ref s = st                  ? render(as_style(st.get()), text, Py_None, file)
+            : is_template(text) ? template_at(text, Py_None, file)
+                                : text_of(text);
     Ref write = s ? attr(file, str<"write">) : Ref();
     Ref line = write ? Ref::steal(PyNumber_Add(s.get(), end)) : Ref();
     Ref written = line ? call(write.get(), line.get()) : Ref();
@@ -74,6 +87,61 @@ Ref echo(PyObject* text, PyObject* style, PyObject* file, PyObject* end, PyObjec
     return Ref::borrow(Py_None);
 }
 
+// Whether a url or id is a non-empty str of printable ASCII (U+0021-U+007E),
+// holding none of the characters of ban.
+bool printable_ascii(PyObject* s, std::string_view ban)
+{
+    const std::string_view v = ascii_view(s);
+    if (v.empty()) {
+        return false;
+    }
+    for (const char c : v) {
+        if (c < 0x21 || c > 0x7e || ban.find(c) != std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// link(text, url, /, *, id=None, level=None, stream=None)
+Ref link(PyObject* text, PyObject* url, PyObject* id, PyObject* level, PyObject* stream)
+{
+    if (!PyUnicode_Check(url)) {
+        raise_type_named(PyExc_TypeError, text::kUrlType, url);
+        return {};
+    }
+    if (!printable_ascii(url, "")) {
+        raise_repr(PyExc_ValueError, text::kUrlValue, url);
+        return {};
+    }
+    if (id != Py_None && !PyUnicode_Check(id)) {
+        raise_type_named(PyExc_TypeError, text::kIdType, id);
+        return {};
+    }
+    if (id != Py_None && !printable_ascii(id, ";:")) {
+        raise_repr(PyExc_ValueError, text::kIdValue, id);
+        return {};
+    }
+    const int n = resolve_level(level, stream);
+    Ref s = n >= 0 ? text_at(text, n) : Ref();
+    if (!s || n == 0 || PyUnicode_GET_LENGTH(s.get()) == 0) {
+        return s;
+    }
+    // The characters of url and id, whatever a subclass of str overrides.
+    Text out;
+    out.lit("\x1b]8;");
+    if (id != Py_None) {
+        out.lit("id=");
+        out.ascii(ascii_view(id).data(), PyUnicode_GET_LENGTH(id));
+    }
+    out.lit(";");
+    out.ascii(ascii_view(url).data(), PyUnicode_GET_LENGTH(url));
+    out.lit("\x1b\\");
+    out.str(s.get());
+    out.lit("\x1b]8;;\x1b\\");
+    return out.build();
+}
+
 // strip(text)
 Ref strip(PyObject* text)
 {
@@ -82,6 +150,16 @@ Ref strip(PyObject* text)
         return {};
     }
     return stripped(text);
+}
+
+// sanitize(text)
+Ref sanitize(PyObject* text)
+{
+    if (!PyUnicode_Check(text)) {
+        raise_type_named(PyExc_TypeError, text::kSanitizeType, text);
+        return {};
+    }
+    return sanitized(text);
 }
 
 // downgrade(color, level, *, background=False)
@@ -143,7 +221,8 @@ bool rgb_arguments(PyObject* r, PyObject* g, PyObject* b, core::Rgb& rgb)
 Ref nearest_256(PyObject* r, PyObject* g, PyObject* b)
 {
     core::Rgb rgb;
-    return rgb_arguments(r, g, b, rgb) ? Ref::steal(PyLong_FromLong(core::nearest_256(rgb))) : Ref();
+    return rgb_arguments(r, g, b, rgb) ? Ref::steal(PyLong_FromLong(core::nearest_256(rgb)))
+                                       : Ref();
 }
 
 // nearest_16(r, g, b)
@@ -160,42 +239,56 @@ constexpr FunctionDef paint_def{
     .name = "paint",
     .impl = bind<paint>("(text, style=None, /, *, level=None, stream=None) -> str"),
     .doc = text::kPaint,
-    .line = 675,
+    .line = 886,
 };
 
 constexpr FunctionDef echo_def{
     .name = "echo",
     .impl = bind<echo>("(text, style=None, /, *, file=None, end='\\n', flush=False) -> None"),
     .doc = text::kEcho,
-    .line = 688,
+    .line = 903,
+};
+
+constexpr FunctionDef link_def{
+    .name = "link",
+    .impl = bind<link>("(text, url, /, *, id=None, level=None, stream=None) -> str"),
+    .doc = text::kLink,
+    .line = 952,
 };
 
 constexpr FunctionDef strip_def{
     .name = "strip",
     .impl = bind<strip>("(text: str) -> str"),
     .doc = text::kStrip,
-    .line = 713,
+    .line = 971,
+};
+
+constexpr FunctionDef sanitize_def{
+    .name = "sanitize",
+    .impl = bind<sanitize>("(text: str) -> str"),
+    .doc = text::kSanitize,
+    .line = 995,
 };
 
 constexpr FunctionDef downgrade_def{
     .name = "downgrade",
     .impl = bind<downgrade>("(color, level, *, background=False) -> str"),
     .doc = text::kDowngrade,
-    .line = 734,
+    .line = 1007,
 };
 
 constexpr FunctionDef nearest_256_def{
     .name = "nearest_256",
     .impl = bind<nearest_256>("(r: int, g: int, b: int) -> int"),
     .doc = text::kNearest256,
-    .line = 756,
+    .line = 1029,
 };
 
 constexpr FunctionDef nearest_16_def{
     .name = "nearest_16",
     .impl = bind<nearest_16>("(r: int, g: int, b: int) -> int"),
     .doc = text::kNearest16,
-    .line = 764,
+    .line = 1037,
 };
 
 // ---------------------------------------------------------------------------
@@ -231,14 +324,15 @@ int make_index()
 
 int body(Module& m)
 {
-    return m.import(str<"sys">) < 0 || import_as(m, str<"tintara.colors">, str<"colors">, str<"_colors">) < 0 ||
+    return m.import(str<"sys">) < 0 ||
+                   import_as(m, str<"tintara.colors">, str<"colors">, str<"_colors">) < 0 ||
                    import_as(m, str<"tintara.styles">, str<"styles">, str<"_styles">) < 0 ||
                    import_as(m, str<"tintara.detect">, str<"detect">, str<"_detect">) < 0 ||
                    m.set(str<"ATTRIBUTES">, attribute_names()) < 0 || make_index() < 0 ||
                    make_pen_type(m) < 0 || m.set(str<"Style">, make_style_type(m)) < 0 ||
-                   m.def(paint_def) < 0 || m.def(echo_def) < 0 || m.def(strip_def) < 0 ||
-                   m.def(downgrade_def) < 0 || m.def(nearest_256_def) < 0 ||
-                   m.def(nearest_16_def) < 0
+                   m.def(paint_def) < 0 || m.def(echo_def) < 0 || m.def(link_def) < 0 ||
+                   m.def(strip_def) < 0 || m.def(sanitize_def) < 0 || m.def(downgrade_def) < 0 ||
+                   m.def(nearest_256_def) < 0 || m.def(nearest_16_def) < 0
                ? -1
                : 0;
 }
@@ -297,7 +391,8 @@ void follow(ModuleState& st)
     PyObject* ns = st.dict.get();
     PyObject* colors = module_namespace(ns, str<"_colors">, g.colors);
     PyObject* styles = module_namespace(ns, str<"_styles">, g.styles);
-    PyObject* named = colors != nullptr ? PyDict_GetItemWithError(colors, str<"NAMED_COLORS">) : nullptr;
+    PyObject* named =
+        colors != nullptr ? PyDict_GetItemWithError(colors, str<"NAMED_COLORS">) : nullptr;
     PyObject* aliases =
         colors != nullptr ? PyDict_GetItemWithError(colors, str<"COLOR_ALIASES">) : nullptr;
     PyObject* table = styles != nullptr ? PyDict_GetItemWithError(styles, str<"STYLES">) : nullptr;

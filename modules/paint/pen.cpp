@@ -5,6 +5,7 @@
 #include "modules/paint/messages.hpp"
 #include "modules/paint/state.hpp"
 #include "modules/paint/styled.hpp"
+#include "modules/paint/templates.hpp"
 
 #include <new>
 
@@ -12,12 +13,13 @@ namespace tintara::paint {
 
 namespace {
 
-
 struct PenData {
     Ref style;  // a Style
     Ref level;  // a ColorLevel
     Ref prefix;
     Ref suffix;
+    int n = 0;          // the level, 0-3
+    core::Paint paint;  // views of the style's codes at the level: nothing at 0
 };
 
 struct PenObject {
@@ -37,12 +39,8 @@ PenObject& as_pen(PyObject* obj)
 // pen(text)
 Ref pen_styled(PenObject& pen, PyObject* text)
 {
-    Ref s = text_of(text);
-    if (!s) {
-        return s;
-    }
-    return styled(s.get(), pen.d.prefix.get(), pen.d.suffix.get(),
-                  style_offs(as_style(pen.d.style.get())));
+    Ref s = text_at(text, pen.d.n);
+    return s ? styled(s.get(), pen.d.paint) : Ref();
 }
 
 // pen(text), called through Pen.__call__
@@ -56,7 +54,41 @@ constexpr FunctionDef pen_call_def{
     .qualname = "Pen.__call__",
     .impl = bind<pen_call>("(self, text)"),
     .doc = text::kPenCall,
-    .line = 656,
+    .line = 857,
+};
+
+// pen.__reduce__(): its style bound at its level.
+Ref pen_reduce(PenObject& self)
+{
+    Ref op = import_module(str<"operator">, g.frame.dict.get());
+    Ref methodcaller = op ? attr(op.get(), str<"methodcaller">) : Ref();
+    Ref name = Ref::steal(PyTuple_Pack(1, str<"bind">.get()));
+    Ref kwargs = Ref::steal(Py_BuildValue("{O:i}", str<"level">.get(), self.d.n));
+    Ref bind = methodcaller && name && kwargs
+                   ? Ref::steal(PyObject_Call(methodcaller.get(), name.get(), kwargs.get()))
+                   : Ref();
+    return bind ? Ref::steal(Py_BuildValue("(O(O))", bind.get(), self.d.style.get())) : Ref();
+}
+
+constexpr FunctionDef pen_copy_def{
+    .name = "__copy__",
+    .qualname = "Pen.__copy__",
+    .impl = bind<itself>("(self)"),
+    .line = 865,
+};
+
+constexpr FunctionDef pen_deepcopy_def{
+    .name = "__deepcopy__",
+    .qualname = "Pen.__deepcopy__",
+    .impl = bind<itself_memo>("(self, memo, /)"),
+    .line = 868,
+};
+
+constexpr FunctionDef pen_reduce_def{
+    .name = "__reduce__",
+    .qualname = "Pen.__reduce__",
+    .impl = bind<pen_reduce>("(self)"),
+    .line = 871,
 };
 
 // A call with one argument by position goes straight to the logic; any
@@ -167,6 +199,9 @@ PyType_Spec pen_spec = {
 
 const Method pen_methods[] = {
     {&pen_call_def, Bound::Instance, &g.pen_call},
+    {&pen_copy_def},
+    {&pen_deepcopy_def},
+    {&pen_reduce_def},
 };
 
 }  // namespace
@@ -186,6 +221,8 @@ Ref make_pen(StyleObject& st, PyObject* level_object, int level)
         Ref::borrow(level_object),
         level != 0 ? st.d.prefix[level].dup() : Ref::borrow(str<"">),
         level != 0 ? st.d.suffix[level].dup() : Ref::borrow(str<"">),
+        level,
+        level != 0 ? paint_at(st, level) : core::Paint{},
     };
     PyObject_GC_Track(pen);
     return Ref::steal(reinterpret_cast<PyObject*>(pen));

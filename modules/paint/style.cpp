@@ -7,6 +7,7 @@
 #include "modules/paint/pen.hpp"
 #include "modules/paint/state.hpp"
 #include "modules/paint/styled.hpp"
+#include "modules/paint/templates.hpp"
 
 #include "frame/type.hpp"
 
@@ -32,144 +33,59 @@ Ref new_style_object()
     return obj;
 }
 
-// The off codes a style's SGRs can undo it with, worked out from its
-// attribute codes and colours.
-int make_offs(StyleData& d)
+// For each attribute name, its place among the attribute names of STYLES,
+// read by iterating the table as `for key in table` does.
+Ref ranks_of(PyObject* table)
 {
-    auto add = [&d](PyObject* code) {
-        Ref text = Ref::steal(PyObject_Str(code));
-        Py_ssize_t len = 0;
-        const char* data = text ? PyUnicode_AsUTF8AndSize(text.get(), &len) : nullptr;
-        if (data == nullptr) {
-            return -1;
+    Ref ranks = Ref::steal(PyDict_New());
+    Ref it = ranks ? Ref::steal(PyObject_GetIter(table)) : Ref();
+    if (!it) {
+        return {};
+    }
+    while (Ref key = Ref::steal(PyIter_Next(it.get()))) {
+        int t = PyDict_Contains(g.attribute_index.get(), key.get());
+        if (t > 0) {
+            t = PyDict_Contains(ranks.get(), key.get());
+            if (t == 0) {
+                Ref n = Ref::steal(PyLong_FromSsize_t(PyDict_GET_SIZE(ranks.get())));
+                t = n ? PyDict_SetItem(ranks.get(), key.get(), n.get()) : -1;
+            }
         }
-        d.offs[d.noffs] = std::string_view(data, static_cast<size_t>(len));
-        d.off_text[d.noffs++] = std::move(text);
-        return 0;
-    };
-    for (int i = 0; i < d.ncodes; ++i) {
-        if (add(d.codes[i].off.get()) < 0) {
-            return -1;
+        if (t < 0) {
+            return {};
         }
     }
-    if ((d.colors[0].kind != ColorKind::None && add(integer<39>) < 0) ||
-        (d.colors[1].kind != ColorKind::None && add(integer<49>) < 0)) {
-        return -1;
-    }
-    return 0;
+    return PyErr_Occurred() ? Ref() : std::move(ranks);
 }
 
-// For each attribute, its place among the attribute names of STYLES (10:
-// not found), read by iterating the table as `for key in table` does.
-class Ranks {
-public:
-    // 0 or -1.
-    int read(PyObject* table)
-    {
-        for (Py_ssize_t& r : rank_) {
-            r = -1;
-        }
-        if (PyDict_CheckExact(table) && read_plain(table)) {
-            return 0;
-        }
-        return read_generic(table);
-    }
-    // The rank of attribute i: 0 or -1.
-    int get(int i, Py_ssize_t& out) const
-    {
-        if (!dict_) {
-            out = rank_[i] >= 0 ? rank_[i] : kNumAttributes;
-            return 0;
-        }
-        PyObject* value = nullptr;
-        const int found = PyDict_GetItemRef(dict_.get(), s_attribute[i], &value);
-        Ref owned = Ref::steal(value);
-        if (found < 0) {
-            return -1;
-        }
-        out = found != 0 ? PyLong_AsSsize_t(value) : kNumAttributes;
-        return 0;
-    }
+// The rank of attribute i (10: not an attribute name of STYLES).  0 or -1.
+int rank_of(PyObject* ranks, int i, Py_ssize_t& out)
+{
+    PyObject* value = nullptr;
+    const int found = PyDict_GetItemRef(ranks, s_attribute[i], &value);
+    Ref owned = Ref::steal(value);
+    out = found > 0 ? PyLong_AsSsize_t(value) : kNumAttributes;
+    return found < 0 ? -1 : 0;
+}
 
-private:
-    // A plain dict whose keys are all exact strs: nothing it does runs code.
-    bool read_plain(PyObject* table)
-    {
-        Py_ssize_t pos = 0;
-        PyObject* key;
-        PyObject* value;
-        Py_ssize_t count = 0;
-        while (PyDict_Next(table, &pos, &key, &value)) {
-            if (!PyUnicode_CheckExact(key)) {
-                return false;
-            }
-            const int i = core::attribute_name(ascii_view(key));
-            if (i >= 0 && rank_[i] < 0) {
-                rank_[i] = count++;
-            }
-        }
-        return true;
-    }
-    int read_generic(PyObject* table)
-    {
-        for (Py_ssize_t& r : rank_) {
-            r = -1;
-        }
-        dict_ = Ref::steal(PyDict_New());
-        Ref it = dict_ ? Ref::steal(PyObject_GetIter(table)) : Ref();
-        if (!it) {
-            return -1;
-        }
-        while (Ref key = Ref::steal(PyIter_Next(it.get()))) {
-            int t = PyDict_Contains(g.attribute_index.get(), key.get());
-            if (t > 0) {
-                t = PyDict_Contains(dict_.get(), key.get());
-                if (t == 0) {
-                    Ref n = Ref::steal(PyLong_FromSsize_t(PyDict_GET_SIZE(dict_.get())));
-                    t = n ? PyDict_SetItem(dict_.get(), key.get(), n.get()) : -1;
-                }
-            }
-            if (t < 0) {
-                return -1;
-            }
-        }
-        return PyErr_Occurred() ? -1 : 0;
-    }
-
-    Py_ssize_t rank_[kNumAttributes];
-    Ref dict_;
-};
-
-// An entry of STYLES: (on, off), two ints in a tuple or list.
+// An entry of STYLES: (on, off), two ints in a tuple or list, checked by
+// iterating it, then unpacked (a subclass is iterated again, so its items
+// are checked again).
 int entry_codes(PyObject* entry, Ref& on, Ref& off)
 {
-    int ok = 0;
+    bool ok = false;
     if (PyTuple_Check(entry) || PyList_Check(entry)) {
-        const bool exact = PyTuple_CheckExact(entry) || PyList_CheckExact(entry);
-        const Py_ssize_t size = exact ? PySequence_Fast_GET_SIZE(entry) : PyObject_Size(entry);
-        if (size < 0) {
-            return -1;
+        const Py_ssize_t size = PyObject_Size(entry);
+        Ref it = size == 2 ? Ref::steal(PyObject_GetIter(entry)) : Ref();
+        for (ok = bool(it); ok;) {
+            Ref item = Ref::steal(PyIter_Next(it.get()));
+            if (!item) {
+                break;
+            }
+            ok = PyLong_Check(item.get()) && !PyBool_Check(item.get());
         }
-        if (size == 2 && exact) {
-            PyObject** items = PySequence_Fast_ITEMS(entry);
-            ok = PyLong_Check(items[0]) && !PyBool_Check(items[0]) && PyLong_Check(items[1]) &&
-                 !PyBool_Check(items[1]);
-        } else if (size == 2) {
-            Ref it = Ref::steal(PyObject_GetIter(entry));
-            if (!it) {
-                return -1;
-            }
-            ok = 1;
-            while (ok) {
-                Ref item = Ref::steal(PyIter_Next(it.get()));
-                if (!item) {
-                    break;
-                }
-                ok = PyLong_Check(item.get()) && !PyBool_Check(item.get());
-            }
-            if (PyErr_Occurred()) {
-                return -1;
-            }
+        if (PyErr_Occurred()) {
+            return -1;
         }
     }
     if (!ok) {
@@ -212,8 +128,8 @@ int attribute_codes(StyleData& d, Attributes values)
 {
     Ref styles = global(g.frame, str<"_styles">);
     Ref table = styles ? attr(styles.get(), str<"STYLES">) : Ref();
-    Ranks ranks;
-    if (!table || ranks.read(table.get()) < 0) {
+    Ref ranks = table ? ranks_of(table.get()) : Ref();
+    if (!ranks) {
         return -1;
     }
     for (int i = 0; i < kNumAttributes; ++i) {
@@ -230,7 +146,8 @@ int attribute_codes(StyleData& d, Attributes values)
         }
         Ref entry = Ref::steal(PyObject_GetItem(table.get(), name));
         AttributeCode& c = d.codes[d.ncodes];
-        if (!entry || entry_codes(entry.get(), c.on, c.off) < 0 || ranks.get(i, c.rank) < 0) {
+        if (!entry || entry_codes(entry.get(), c.on, c.off) < 0 ||
+            rank_of(ranks.get(), i, c.rank) < 0) {
             return -1;
         }
         c.index = i;
@@ -262,12 +179,12 @@ Ref new_style(PyObject* fg, PyObject* bg, Attributes values)
     for (int i = 0; i < kNumAttributes; ++i) {
         PyObject* v = values[i];
         if (v != Py_None && v != Py_True && v != Py_False) {
-            PyErr_Format(PyExc_TypeError, "%s%s%s%R", text::kAttribute,
-                         core::kAttributes[i].data(), text::kAttributeType, v);
+            PyErr_Format(PyExc_TypeError, "%s%s%s%R", text::kAttribute, core::kAttributes[i].data(),
+                         text::kAttributeType, v);
             return {};
         }
     }
-    if (attribute_codes(d, values) < 0 || make_offs(d) < 0) {
+    if (attribute_codes(d, values) < 0) {
         return {};
     }
     d.fields = Ref::steal(PyTuple_New(2 + kNumAttributes));
@@ -282,101 +199,126 @@ Ref new_style(PyObject* fg, PyObject* bg, Attributes values)
     return obj;
 }
 
+namespace {
+
+// Appends text to list unless an equal str is there.  0 or -1.
+int add_once(PyObject* list, const Ref& text)
+{
+    const int has = text ? PySequence_Contains(list, text.get()) : -1;
+    return has != 0 ? has : PyList_Append(list, text.get());
+}
+
+// again[key] gains code (each code once).  0 or -1.
+int put_back(PyObject* again, const Ref& key, const Ref& code)
+{
+    Ref fresh = key && code ? Ref::steal(PyList_New(0)) : Ref();
+    PyObject* codes = nullptr;
+    if (!fresh || PyDict_SetDefaultRef(again, key.get(), fresh.get(), &codes) < 0) {
+        return -1;
+    }
+    return add_once(Ref::steal(codes).get(), code);
+}
+
+Ref decimal(PyObject* code)
+{
+    return Ref::steal(PyObject_Str(code));
+}
+
+// ";".join(codes) as an SGR, or "" for no codes.
+Ref sequence(PyObject* codes)
+{
+    Ref params = Ref::steal(PyUnicode_Join(str<";">, codes));
+    if (!params || PyUnicode_GET_LENGTH(params.get()) == 0) {
+        return params;
+    }
+    return Ref::steal(PyUnicode_FromFormat("\x1b[%Um", params.get()));
+}
+
+}  // namespace
+
 int make_codes(StyleObject& st, int level)
 {
     StyleData& d = st.d;
     if (d.prefix[level]) {
         return 0;
     }
-    Writer pre;
-    Writer post;
-    if (pre.get() == nullptr || post.get() == nullptr) {
+    // The prefix: the off codes of False attributes, the on codes of True
+    // ones (each code once), the foreground, the background.  What each
+    // code puts back, by its text: a True attribute's off code its on
+    // code, 39 and 49 the colours; its keys are the suffix.
+    Ref pre = Ref::steal(PyList_New(0));
+    Ref again = Ref::steal(PyDict_New());
+    if (!pre || !again) {
         return -1;
     }
-    // The prefix: the off codes of False attributes, the on codes of True
-    // ones (each code once), the foreground, the background.
-    PyObject* seen[kNumAttributes];
-    int nseen = 0;
-    int npre = 0;
     for (const bool value : {false, true}) {
         for (int i = 0; i < d.ncodes; ++i) {
             const AttributeCode& c = d.codes[i];
-            PyObject* code = value ? c.on.get() : c.off.get();
-            bool dup = c.value != value;
-            for (int k = 0; k < nseen && !dup; ++k) {
-                dup = PyObject_RichCompareBool(seen[k], code, Py_EQ) == 1;
-            }
-            if (dup) {
-                continue;
-            }
-            seen[nseen++] = code;
-            if ((npre++ != 0 && PyUnicodeWriter_WriteChar(pre.get(), ';') < 0) ||
-                PyUnicodeWriter_WriteStr(pre.get(), code) < 0) {
+            if (c.value == value &&
+                add_once(pre.get(), decimal(value ? c.on.get() : c.off.get())) < 0) {
                 return -1;
             }
+        }
+    }
+    for (int i = 0; i < d.ncodes; ++i) {
+        const AttributeCode& c = d.codes[i];
+        if (c.value && put_back(again.get(), decimal(c.off.get()), decimal(c.on.get())) < 0) {
+            return -1;
         }
     }
     for (int i = 0; i < 2; ++i) {
         if (d.colors[i].kind == ColorKind::None) {
             continue;
         }
-        if ((npre++ != 0 && PyUnicodeWriter_WriteChar(pre.get(), ';') < 0) ||
-            write_segment(pre.get(), d.colors[i], level, i == 1) < 0) {
+        Writer w;
+        Ref segment = w.get() != nullptr && write_segment(w.get(), d.colors[i], level, i == 1) == 0
+                          ? w.finish()
+                          : Ref();
+        if (!segment || PyList_Append(pre.get(), segment.get()) < 0 ||
+            put_back(again.get(), Ref::borrow(i == 0 ? str<"39"> : str<"49">), segment) < 0) {
             return -1;
         }
     }
-    // The suffix: the off codes of True attributes, 39 and 49, each once.
-    PyObject* written[kMaxOffs];
-    int npost = 0;
-    auto add_off = [&](PyObject* code) {
-        for (int k = 0; k < npost; ++k) {
-            if (PyObject_RichCompareBool(written[k], code, Py_EQ) == 1) {
-                return 0;
-            }
-        }
-        written[npost] = code;
-        return (npost++ != 0 && PyUnicodeWriter_WriteChar(post.get(), ';') < 0) ||
-                       PyUnicodeWriter_WriteStr(post.get(), code) < 0
-                   ? -1
-                   : 0;
-    };
-    for (int i = 0; i < d.ncodes; ++i) {
-        if (d.codes[i].value && add_off(d.codes[i].off.get()) < 0) {
-            return -1;
-        }
-    }
-    if ((d.colors[0].kind != ColorKind::None && add_off(integer<39>) < 0) ||
-        (d.colors[1].kind != ColorKind::None && add_off(integer<49>) < 0)) {
+    // The splices: "0=<prefix's parameters>," first, then each off code's.
+    Writer table;
+    Ref prefix = sequence(pre.get());
+    const Py_ssize_t len = prefix ? PyUnicode_GET_LENGTH(prefix.get()) : 0;
+    if (table.get() == nullptr || !prefix || PyUnicodeWriter_WriteUTF8(table.get(), "0=", 2) < 0 ||
+        (len != 0 && PyUnicodeWriter_WriteSubstring(table.get(), prefix.get(), 2, len - 1) < 0)) {
         return -1;
     }
-    auto sequence = [](Writer& w, int count) {
-        if (count == 0) {
-            return Ref::borrow(str<"">);
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* codes;
+    while (PyDict_Next(again.get(), &pos, &key, &codes)) {
+        Ref joined = Ref::steal(PyUnicode_Join(str<";">, codes));
+        if (!joined || PyUnicodeWriter_WriteChar(table.get(), ',') < 0 ||
+            PyUnicodeWriter_WriteStr(table.get(), key) < 0 ||
+            PyUnicodeWriter_WriteChar(table.get(), '=') < 0 ||
+            PyUnicodeWriter_WriteStr(table.get(), joined.get()) < 0) {
+            return -1;
         }
-        Ref body = w.finish();
-        return body ? Ref::steal(PyUnicode_FromFormat("\x1b[%Um", body.get())) : Ref();
-    };
-    Ref prefix = sequence(pre, npre);
-    Ref suffix = sequence(post, npost);
-    if (!prefix || !suffix) {
+    }
+    Ref suffix = sequence(again.get());
+    Ref splices =
+        suffix && PyUnicodeWriter_WriteChar(table.get(), ',') == 0 ? table.finish() : Ref();
+    if (!splices) {
         return -1;
     }
     d.prefix[level] = std::move(prefix);
     d.suffix[level] = std::move(suffix);
+    d.splices[level] = std::move(splices);
     return 0;
 }
 
 Ref render(StyleObject& st, PyObject* text, PyObject* level, PyObject* stream)
 {
     const int n = resolve_level(level, stream);
-    Ref s = n >= 0 ? text_of(text) : Ref();
+    Ref s = n >= 0 ? text_at(text, n) : Ref();
     if (!s || n == 0) {
         return s;
     }
-    if (make_codes(st, n) < 0) {
-        return {};
-    }
-    return styled(s.get(), st.d.prefix[n].get(), st.d.suffix[n].get(), style_offs(st));
+    return make_codes(st, n) < 0 ? Ref() : styled(s.get(), paint_at(st, n));
 }
 
 namespace {
@@ -509,7 +451,7 @@ PyObject* style_add(PyObject* a, PyObject* b)
         }
     }
     sort_codes(d);
-    return make_offs(d) < 0 ? nullptr : obj.release();
+    return obj.release();
 }
 
 PyObject* style_field(PyObject* op, void* closure)
@@ -560,9 +502,9 @@ Ref style_codes(StyleObject& self, PyObject* level)
     if (n <= 0) {
         return n < 0 ? Ref() : Ref::steal(PyTuple_Pack(2, str<"">.get(), str<"">.get()));
     }
-    return make_codes(self, n) < 0 ? Ref()
-                                   : Ref::steal(PyTuple_Pack(2, self.d.prefix[n].get(),
-                                                             self.d.suffix[n].get()));
+    return make_codes(self, n) < 0
+               ? Ref()
+               : Ref::steal(PyTuple_Pack(2, self.d.prefix[n].get(), self.d.suffix[n].get()));
 }
 
 // style.render(text, *, level=None, stream=None)
@@ -585,6 +527,46 @@ Ref style_bind(StyleObject& self, PyObject* stream, PyObject* level)
     return member ? make_pen(self, member.get(), n) : Ref();
 }
 
+// style.__reduce__(): copyreg.__newobj_ex__(Style, (fg, bg), {set attributes}).
+Ref style_reduce(StyleObject& self)
+{
+    PyObject* fields = self.d.fields.get();
+    Ref attributes = Ref::steal(PyDict_New());
+    for (int i = 0; attributes && i < kNumAttributes; ++i) {
+        PyObject* value = PyTuple_GET_ITEM(fields, 2 + i);
+        if (value != Py_None && PyDict_SetItem(attributes.get(), s_attribute[i], value) < 0) {
+            return {};
+        }
+    }
+    Ref copyreg = attributes ? import_module(str<"copyreg">, g.frame.dict.get()) : Ref();
+    Ref newobj = copyreg ? attr(copyreg.get(), str<"__newobj_ex__">) : Ref();
+    Ref colours = newobj ? Ref::steal(PyTuple_GetSlice(fields, 0, 2)) : Ref();
+    return colours ? Ref::steal(Py_BuildValue("(O(OOO))", newobj.get(), g.style_type.get(),
+                                              colours.get(), attributes.get()))
+                   : Ref();
+}
+
+constexpr FunctionDef style_copy_def{
+    .name = "__copy__",
+    .qualname = "Style.__copy__",
+    .impl = bind<itself>("(self)"),
+    .line = 806,
+};
+
+constexpr FunctionDef style_deepcopy_def{
+    .name = "__deepcopy__",
+    .qualname = "Style.__deepcopy__",
+    .impl = bind<itself_memo>("(self, memo, /)"),
+    .line = 809,
+};
+
+constexpr FunctionDef style_reduce_def{
+    .name = "__reduce__",
+    .qualname = "Style.__reduce__",
+    .impl = bind<style_reduce>("(self)"),
+    .line = 812,
+};
+
 constexpr FunctionDef style_new_def{
     .name = "__new__",
     .qualname = "Style.__new__",
@@ -592,7 +574,7 @@ constexpr FunctionDef style_new_def{
         "(cls, fg=None, bg=None, *, bold=None, dim=None, italic=None, underline=None, "
         "blink=None, blink_fast=None, reverse=None, hidden=None, strikethrough=None, "
         "overline=None)"),
-    .line = 502,
+    .line = 688,
 };
 
 constexpr FunctionDef style_parse_def{
@@ -600,7 +582,7 @@ constexpr FunctionDef style_parse_def{
     .qualname = "Style.parse",
     .impl = bind<style_parse>("(cls, text)"),
     .doc = text::kParse,
-    .line = 548,
+    .line = 734,
 };
 
 constexpr FunctionDef style_codes_def{
@@ -608,7 +590,7 @@ constexpr FunctionDef style_codes_def{
     .qualname = "Style.codes",
     .impl = bind<style_codes>("(self, level)"),
     .doc = text::kCodes,
-    .line = 593,
+    .line = 779,
 };
 
 constexpr FunctionDef style_render_def{
@@ -616,7 +598,7 @@ constexpr FunctionDef style_render_def{
     .qualname = "Style.render",
     .impl = bind<style_render>("(self, text, *, level=None, stream=None)"),
     .doc = text::kRender,
-    .line = 599,
+    .line = 785,
 };
 
 constexpr FunctionDef style_bind_def{
@@ -624,7 +606,7 @@ constexpr FunctionDef style_bind_def{
     .qualname = "Style.bind",
     .impl = bind<style_bind>("(self, stream=None, *, level=None)"),
     .doc = text::kBind,
-    .line = 606,
+    .line = 792,
 };
 
 // ---------------------------------------------------------------------------
@@ -672,6 +654,9 @@ const Method style_methods[] = {
     {&style_codes_def},
     {&style_render_def},
     {&style_bind_def},
+    {&style_copy_def},
+    {&style_deepcopy_def},
+    {&style_reduce_def},
 };
 
 }  // namespace

@@ -2,12 +2,12 @@
 // resolved when it is made; its prefix and suffix are made once per level.
 #pragma once
 
+#include "core/escapes.hpp"
 #include "core/tokens.hpp"
 #include "frame/frame.hpp"
 #include "modules/paint/colour.hpp"
 
 #include <span>
-#include <string_view>
 
 namespace tintara::paint {
 
@@ -23,21 +23,17 @@ struct AttributeCode {
     Ref off;
 };
 
-constexpr int kMaxOffs = kNumAttributes + 2;
-
 struct StyleData {
     Ref fields;  // (fg, bg, bold, ..., overline), canonical: equality and hash
     Py_hash_t hash = -1;
     Color colors[2];  // fg, bg
     int ncodes = 0;
     AttributeCode codes[kNumAttributes];  // the set attributes, in STYLES order
-    // The off codes of everything the style sets, as decimal text: an
-    // embedded SGR carrying one of them undoes the style.
-    int noffs = 0;
-    Ref off_text[kMaxOffs];
-    std::string_view offs[kMaxOffs];
-    Ref prefix[4];  // per level, made when first asked for
+    // Per level, made when first asked for: the prefix, the suffix, and what
+    // embedded SGRs put back (the text of a core::Splices).
+    Ref prefix[4];
     Ref suffix[4];
+    Ref splices[4];
 };
 
 struct StyleObject {
@@ -57,12 +53,26 @@ inline StyleObject& as_style(PyObject* obj)
 // Style(fg, bg, **attributes): everything checked, in the twin's order.
 Ref new_style(PyObject* fg, PyObject* bg, Attributes values);
 
-// The prefix and suffix at level 1-3, made once.  0 or -1.
+// The prefix, suffix and splices at level 1-3, made once.  0 or -1.
 int make_codes(StyleObject& st, int level);
 
-inline std::span<const std::string_view> style_offs(const StyleObject& st)
+// What styled text is made with at a level whose codes are made.
+inline core::Paint paint_at(const StyleObject& st, int level)
 {
-    return {st.d.offs, static_cast<size_t>(st.d.noffs)};
+    const StyleData& d = st.d;
+    return {ascii_view(d.prefix[level].get()), ascii_view(d.suffix[level].get()),
+            core::Splices(ascii_view(d.splices[level].get()))};
+}
+
+// __copy__ and __deepcopy__ of a style and of a pen: values, so the object
+// itself.
+inline Ref itself(PyObject* self)
+{
+    return Ref::borrow(self);
+}
+inline Ref itself_memo(PyObject* self, PyObject*)
+{
+    return Ref::borrow(self);
 }
 
 // style.render(text, level=level, stream=stream)
