@@ -121,23 +121,7 @@ namespace {
 Ref normalise(PyObject* value)
 {
     if (PyUnicode_IS_ASCII(value)) {
-        const auto* p = static_cast<const unsigned char*>(PyUnicode_DATA(value));
-        const Py_ssize_t n = PyUnicode_GET_LENGTH(value);
-        Py_ssize_t i = 0;
-        while (i < n && core::kFold[p[i]] == p[i]) {
-            ++i;
-        }
-        if (i == n && PyUnicode_CheckExact(value)) {
-            return Ref::borrow(value);
-        }
-        Ref out = Ref::steal(PyUnicode_New(n, 127));
-        if (out) {
-            auto* q = static_cast<unsigned char*>(PyUnicode_DATA(out.get()));
-            for (Py_ssize_t j = 0; j < n; ++j) {
-                q[j] = core::kFold[p[j]];
-            }
-        }
-        return out;
+        return colorspec::folded(value);
     }
     Ref lowered = call_method(reinterpret_cast<PyObject*>(&PyUnicode_Type), str<"lower">, value);
     Ref dashed =
