@@ -1,5 +1,7 @@
 """Assertion helpers shared by the test modules."""
 
+import os
+
 import pytest
 
 
@@ -21,3 +23,11 @@ def interpreter_error(fn, *args, **kwargs):
     except Exception as exc:
         return type(exc), str(exc)
     raise AssertionError(f"{fn!r} raised nothing")
+
+
+def tool_env(**extra):
+    """The environment for running one of the tools/ scripts from a test:
+    without the knobs of the run the test is in, nor its sanitizer runtime."""
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith(("TINTARA", "LD_PRELOAD", "ASAN_", "UBSAN_", "PYTHONMALLOC"))}
+    return {**env, **extra}

@@ -18,6 +18,8 @@ from pathlib import Path
 
 import pytest
 
+from checks import tool_env
+
 REPO = Path(__file__).resolve().parents[1]
 PY314 = REPO / "tools" / "py314"
 PY315 = REPO / "tools" / "py315"
@@ -69,8 +71,7 @@ def fake(tmp_path):
     """))
     debootstrap.chmod(0o755)
 
-    env = {k: v for k, v in os.environ.items()
-           if not k.startswith(("TINTARA", "LD_PRELOAD", "ASAN_", "UBSAN_", "PYTHONMALLOC"))}
+    env = tool_env()
     env.update(PATH=f"{bin_dir}{os.pathsep}{env.get('PATH', '')}", TINTARA_ROOT=str(tmp_path / "cache" / "forky"),
                TINTARA_PROVISION="1", TINTARA_NO_INSTALL="1")
     return env, log
