@@ -14,6 +14,7 @@ import collections
 import collections.abc
 import enum
 import fractions
+import operator
 import random
 import re
 import sys
@@ -21,7 +22,7 @@ import typing
 
 import pytest
 
-from checks import raises
+from checks import interpreter_error, raises
 from hostile import Boom
 
 ESC = "\x1b["
@@ -185,8 +186,7 @@ def test_parse_hex_reads_patterns_at_call_time(colors, monkeypatch):
 def test_parse_hex_with_other_patterns(colors, monkeypatch):
     colors.parse_hex("#abc")
     monkeypatch.setattr(colors, "_HEX_RE", re.compile("^#(.{6})$"))
-    raises(ValueError, "invalid literal for int() with base 16: 'zz'",
-           colors.parse_hex, "#zzzzzz")
+    raises(*interpreter_error(int, "zz", 16), colors.parse_hex, "#zzzzzz")
     # The short pattern no longer wins for three digits once replaced.
     monkeypatch.setattr(colors, "_SHORT_HEX_RE", re.compile("^#([0-9]{3})$"))
     assert colors.parse_hex("#123") == (0x11, 0x22, 0x33)
@@ -207,8 +207,7 @@ def test_parse_hex_pattern_errors_propagate(colors, monkeypatch):
     with pytest.raises(Boom, match="bool"):
         colors.parse_hex("#ffffff")
     monkeypatch.setattr(colors, "_HEX_RE", None)
-    raises(AttributeError, "'NoneType' object has no attribute 'match'",
-           colors.parse_hex, "#ffffff")
+    raises(*interpreter_error(getattr, None, "match"), colors.parse_hex, "#ffffff")
 
 
 def test_parse_hex_missing_patterns(colors, monkeypatch):
@@ -650,11 +649,9 @@ def test_tables_replaced(colors, monkeypatch):
     monkeypatch.setattr(colors, "COLOR_ALIASES", {"five": 5, "pair": (1, 2)})
     assert colors.fg_code("Five") == "\x1b[35m"
     assert colors.bg_code("PAIR") == "\x1b[46m"
-    raises(TypeError, "'<' not supported between instances of 'tuple' and 'int'",
-           colors.fg_code, "six")
+    raises(*interpreter_error(operator.lt, (1, 2), 5), colors.fg_code, "six")
     monkeypatch.setattr(colors, "NAMED_COLORS", {5: 35, 6: 36})
-    raises(TypeError, "sequence item 0: expected str instance, int found",
-           colors.fg_code, "six")
+    raises(*interpreter_error(", ".join, [5, 6]), colors.fg_code, "six")
 
 
 @pytest.mark.parametrize(
@@ -679,12 +676,10 @@ def test_named_codes_of_other_types(colors, monkeypatch, code, fg, bg):
 def test_named_code_str_and_none(colors, monkeypatch):
     monkeypatch.setitem(colors.NAMED_COLORS, "orange", "38;5;208")
     assert colors.fg_code("orange") == "\x1b[38;5;208m"
-    raises(TypeError, "'<' not supported between instances of 'str' and 'int'",
-           colors.bg_code, "orange")
+    raises(*interpreter_error(operator.lt, "38;5;208", 40), colors.bg_code, "orange")
     monkeypatch.setitem(colors.NAMED_COLORS, "orange", None)
     assert colors.fg_code("orange") == "\x1b[Nonem"
-    raises(TypeError, "'<' not supported between instances of 'NoneType' and 'int'",
-           colors.bg_code, "orange")
+    raises(*interpreter_error(operator.lt, None, 40), colors.bg_code, "orange")
 
     class Code:
         def __format__(self, spec):
@@ -697,8 +692,7 @@ def test_named_code_str_and_none(colors, monkeypatch):
 
 def test_unknown_name_with_non_str_keys(colors, monkeypatch):
     monkeypatch.setitem(colors.NAMED_COLORS, 5, 5)
-    raises(TypeError, "'<' not supported between instances of 'int' and 'str'",
-           colors.fg_code, "teal")
+    raises(*interpreter_error(operator.lt, 5, "teal"), colors.fg_code, "teal")
 
 
 class Recorder:
@@ -779,7 +773,7 @@ def test_table_errors_propagate(colors, monkeypatch):
     with pytest.raises(Boom, match="in"):
         colors.fg_code("red")
     monkeypatch.setattr(colors, "COLOR_ALIASES", None)
-    raises(AttributeError, "'NoneType' object has no attribute 'get'", colors.fg_code, "red")
+    raises(*interpreter_error(getattr, None, "get"), colors.fg_code, "red")
     # Indexes, tuples and hex strings do not read the tables.
     assert colors.fg_code(1) == f"{ESC}38;5;1m"
     assert colors.fg_code((1, 2, 3)) == f"{ESC}38;2;1;2;3m"
@@ -849,8 +843,7 @@ def test_esc_missing(colors, monkeypatch):
     raises(TypeError, "不支持的颜色类型: list", colors.fg_code, [])
     monkeypatch.setitem(colors.NAMED_COLORS, "odd", "1")
     raises(NameError, "name 'ESC' is not defined", colors.fg_code, "odd")
-    raises(TypeError, "'<' not supported between instances of 'str' and 'int'",
-           colors.bg_code, "odd")
+    raises(*interpreter_error(operator.lt, "1", 40), colors.bg_code, "odd")
     # The built-ins are the fallback.
     monkeypatch.setattr(builtins, "ESC", "<B>", raising=False)
     assert colors.fg_code("red") == "<B>31m"
@@ -1077,8 +1070,7 @@ def test_names_normalised_by_methods_of_results(colors):
         def lower(self):
             return 42
 
-    raises(AttributeError, "'int' object has no attribute 'replace'",
-           colors.fg_code, Key("red"))
+    raises(*interpreter_error(getattr, 42, "replace"), colors.fg_code, Key("red"))
 
     class Name(str):
         pass

@@ -1,4 +1,4 @@
-"""tools/py314's provisioning of the 3.14 root, with a stand-in for debootstrap.
+"""tools/py's provisioning of the Debian roots, with a stand-in for debootstrap.
 
 The stand-in makes a minimal tree (sh, env, sleep and a dpkg-query that
 finds every package) after a pause, so that runs overlap; the runs skip the venv steps
@@ -18,8 +18,11 @@ from pathlib import Path
 
 import pytest
 
+from checks import tool_env
+
 REPO = Path(__file__).resolve().parents[1]
 PY314 = REPO / "tools" / "py314"
+PY315 = REPO / "tools" / "py315"
 TOOLS = ("bash", "sh", "env", "sleep", "flock", "chroot", "mount", "umount", "ldd")
 
 pytestmark = [
@@ -62,27 +65,32 @@ def fake(tmp_path):
         #!/bin/sh
         # debootstrap [OPTION...] SUITE TARGET [MIRROR [SCRIPT]]
         for a; do case $a in -*) ;; *) set -- "$@" "$a" ;; esac; shift; done
-        echo "$2" >> {log}
+        echo "$1 $2" >> {log}
         sleep 2
         cp -a {template}/. "$2"
     """))
     debootstrap.chmod(0o755)
 
-    env = {k: v for k, v in os.environ.items()
-           if not k.startswith(("TINTARA", "LD_PRELOAD", "ASAN_", "UBSAN_", "PYTHONMALLOC"))}
+    env = tool_env()
     env.update(PATH=f"{bin_dir}{os.pathsep}{env.get('PATH', '')}", TINTARA_ROOT=str(tmp_path / "cache" / "forky"),
                TINTARA_PROVISION="1", TINTARA_NO_INSTALL="1")
     return env, log
 
 
 def scenario(tmp_path, env, script, timeout=120):
-    """Run a shell script (PY314, ROOT set) in a private mount namespace;
+    """Run a shell script (PY314, PY315, ROOT set) in a private mount namespace;
     returns the mount points below tmp_path left at its end."""
     mounts = tmp_path / "mounts.txt"
-    body = f'PY314={PY314}; ROOT={env["TINTARA_ROOT"]}\n{script}\ncat /proc/self/mountinfo > {mounts}\n'
+    body = (f'PY314={PY314}; PY315={PY315}; ROOT={env.get("TINTARA_ROOT", "")}\n{script}\n'
+            f'cat /proc/self/mountinfo > {mounts}\n')
     cmd = ["unshare", "-m", "--propagation", "private", "sh", "-c", body]
     subprocess.run(cmd, env=env, cwd=tmp_path, timeout=timeout, check=True)
     return [line.split()[4] for line in mounts.read_text().splitlines() if line.split()[4].startswith(str(tmp_path))]
+
+
+def debootstraps(log):
+    """The (suite, target) of each debootstrap run."""
+    return [tuple(line.split()) for line in log.read_text().splitlines()]
 
 
 def leftovers(root):
@@ -106,8 +114,8 @@ def test_overlapping_first_runs_both_succeed(tmp_path, fake, no_unshare):
         assert (tmp_path / f"rc.{run}").read_text().strip() == "0", err
         assert (tmp_path / f"out.{run}").read_text() == f"ran {run} in /src\n"
     # One debootstrap, into a temporary directory renamed into place.
-    (target,) = log.read_text().split()
-    assert target.startswith(f"{root}.new.") and not os.path.exists(target)
+    ((suite, target),) = debootstraps(log)
+    assert suite == "forky" and target.startswith(f"{root}.new.") and not os.path.exists(target)
     assert (root / ".tintara-bootstrapped").is_file() and (root / "usr/bin/env").is_file()
     assert leftovers(root) == [] and left == []
 
@@ -131,7 +139,7 @@ def test_unfinished_trees_are_unmounted_not_deleted_through(tmp_path, fake):
     assert (keep / "file").read_text() == "still here"
     assert (root / ".tintara-bootstrapped").is_file()
     assert leftovers(root) == [] and left == []
-    assert len(log.read_text().split()) == 1
+    assert len(debootstraps(log)) == 1
 
 
 def test_interrupted_fallback_run_leaves_no_mount(tmp_path, fake):
@@ -154,3 +162,24 @@ def test_interrupted_fallback_run_leaves_no_mount(tmp_path, fake):
     # The command was stopped with the run.
     with pytest.raises(ProcessLookupError):
         os.kill(pid, 0)
+
+
+def test_each_version_has_a_root_of_its_own(tmp_path, fake):
+    env, log = fake
+    cache = tmp_path / "cache"
+    del env["TINTARA_ROOT"]
+    env["TINTARA_CACHE"] = str(cache)
+    left = scenario(tmp_path, env, textwrap.dedent("""\
+        for py in "$PY314" "$PY315"; do
+            ("$py" sh -c 'echo "$0" > /ran' "$py" 2>>err.txt; echo $? >> rc.txt) &
+        done
+        wait
+    """))
+    assert (tmp_path / "rc.txt").read_text().split() == ["0", "0"], (tmp_path / "err.txt").read_text()
+    # 3.14 from Debian testing, 3.15 from unstable, each root made once.
+    assert sorted(suite for suite, _ in debootstraps(log)) == ["forky", "sid"]
+    for suite, py in [("forky", PY314), ("sid", PY315)]:
+        root = cache / suite
+        assert (root / ".tintara-bootstrapped").is_file() and leftovers(root) == []
+        assert (root / "ran").read_text() == f"{py}\n"
+    assert left == []

@@ -312,6 +312,13 @@ def measure(cases):
     rounds, until a round changes neither count (the import system, for
     one, takes a while to settle after failing imports).  A real leak never
     gives such a round, so it still shows in the measured rounds.
+
+    Before counting, the interpreter's own caches are emptied, as CPython's
+    refleak runner does.  Its type attribute cache keeps a reference to each
+    name it caches, in a slot chosen by the name's address: names made anew
+    on every call (setuptools' import hook spells out "spec_for_" + the
+    module name on every failing import) pile up there, a few per round, for
+    as many rounds as the addresses they land on happen to hit new slots.
     """
     ref_deltas = [0] * ROUNDS
     block_deltas = [0] * ROUNDS
@@ -321,6 +328,7 @@ def measure(cases):
         for _label, expect, call in cases:
             for _ in range(REPEAT):
                 outcome_ok(expect, call)
+        sys._clear_internal_caches()
         gc.collect()
         blocks_after = sys.getallocatedblocks()
         refs_after = sys.gettotalrefcount()
