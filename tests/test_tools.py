@@ -28,6 +28,7 @@ FAILING = textwrap.dedent("""\
     1 failed, 4 passed, 1 skipped, 1 error in 2.00s
 """)
 SKIPPED = "== debug interpreter: SKIPPED (no debug build of CPython found)\n"
+MESON = "1/4 tintara:escapes OK 0.01s\n\nOk:                4\nFail:              0\n"
 
 
 def fake_tools(tmp_path, outputs):
@@ -44,6 +45,10 @@ def fake_tools(tmp_path, outputs):
         )
         (tools / tool).write_text(f"#!/bin/bash\ncase {version_of} in\n{cases}esac\nprintf %s {_quote(PASSING)}\n")
         (tools / tool).chmod(0o755)
+    # The C++ tests of core/, once: meson's account, which has no pytest counts.
+    core = outputs.get(("", "core-tests"), MESON)
+    (tools / "core-tests").write_text(f"#!/bin/bash\nprintf %s {_quote(core)}\nexit {int('Fail: 1' in core)}\n")
+    (tools / "core-tests").chmod(0o755)
     return tools / "test"
 
 
@@ -61,6 +66,8 @@ def test_every_stage_on_both_versions_and_the_counts(tmp_path):
     rc, lines = run_test_tool(fake_tools(tmp_path, {("3.15", "refleak"): SKIPPED}))
     assert rc == 0
     summary = lines[lines.index("== summary") + 1:]
+    assert summary[0].startswith("core tests (meson test)") and " passed " in summary[0]
+    summary = summary[1:]
     assert [line.split()[0] for line in summary[:8]] == ["3.14:"] * 4 + ["3.15:"] * 4
     assert "SKIPPED" in summary[7] and all(" passed " in line for line in summary[:7])
     # Seven pytest runs of 5 passed and 2 skipped: the closing line CI reads.
@@ -80,6 +87,12 @@ def test_a_failing_stage_names_its_tests_last(tmp_path):
     assert [line.strip() for line in lines[-5:-3]] == named
     assert lines[-3].startswith("3.15: debug interpreter and leak hunt")
     assert lines[-2:] == ["tools/test: 1 stage(s) FAILED", "total: 39 passed, 2 failed, 15 skipped"]
+
+
+def test_a_failing_core_stage_fails_the_run(tmp_path):
+    rc, lines = run_test_tool(fake_tools(tmp_path, {("", "core-tests"): "Ok: 3\nFail: 1\n"}))
+    assert rc == 1 and lines[-2] == "tools/test: 1 stage(s) FAILED"
+    assert lines[lines.index("== summary") + 1].startswith("core tests (meson test)")
 
 
 def test_one_version(tmp_path):
