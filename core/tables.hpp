@@ -8,8 +8,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace tintara::core {
@@ -130,23 +132,24 @@ public:
         }
     }
 
-    // The value of the n bytes at text, each read through fold (A-Z, '-' and
-    // ' ' for a colour name; nullptr: as they are), or -1.
-    [[nodiscard]] int find(const unsigned char* text, size_t n,
-                           const unsigned char* fold = nullptr) const noexcept
+    // The value of the n bytes at text, or -1.  With fold, the bytes are
+    // read as a colour name is normalised: A-Z lowered, '-' and ' ' read as
+    // '_' (no byte above 127 folds into a name).
+    [[nodiscard]] int find(const unsigned char* text, size_t n, bool fold = false) const noexcept
     {
         if (n > kLongest) {
             return -1;
         }
-        // Gathered in registers: bytes stored one by one and loaded as a
-        // word would stall the load.
-        uint64_t word[2] = {0, 0};
-        for (size_t i = 0; i < n; ++i) {
-            const uint64_t c = fold != nullptr ? fold[text[i]] : text[i];
-            word[i / 8] |= c << (8 * (i % 8));
+        uint64_t lo = 0;
+        uint64_t hi = 0;
+        gather(text, n, lo, hi);
+        if (fold) {
+            if (((lo | hi) & kHigh) != 0) {
+                return -1;
+            }
+            lo = folded(lo);
+            hi = n > 8 ? folded(hi) : 0;
         }
-        const uint64_t lo = word[0];
-        const uint64_t hi = word[1];
         const Entry& e = slots_[slot(lo, hi)];
         return e.lo == lo && e.hi == hi && e.n == n ? e.value : -1;
     }
@@ -166,6 +169,42 @@ private:
         }
         return p;
     }
+    static constexpr uint64_t kOnes = 0x0101010101010101ull;
+    static constexpr uint64_t kHigh = 0x8080808080808080ull;
+    static_assert(std::endian::native == std::endian::little, "names are packed as read");
+
+    // The n bytes (n <= 16) at p in two words, zero-padded, read with a few
+    // overlapping loads: no loop whose length random names would mispredict.
+    static void gather(const unsigned char* p, size_t n, uint64_t& lo, uint64_t& hi) noexcept
+    {
+        if (n >= 8) {
+            std::memcpy(&lo, p, 8);
+            std::memcpy(&hi, p + n - 8, 8);
+            hi = n == 8 ? 0 : hi >> (8 * (16 - n));
+        } else if (n >= 4) {
+            uint32_t a;
+            uint32_t b;
+            std::memcpy(&a, p, 4);
+            std::memcpy(&b, p + n - 4, 4);
+            lo = a | uint64_t{b} << (8 * (n - 4));
+        } else if (n > 0) {
+            lo = p[0] | uint64_t{p[n / 2]} << (8 * (n / 2)) | uint64_t{p[n - 1]} << (8 * (n - 1));
+        }
+    }
+
+    // A word of ASCII bytes folded as a colour name: each byte a lane, no
+    // lane carrying into the next (every byte is below 0x80).
+    static uint64_t folded(uint64_t w) noexcept
+    {
+        const auto zero = [](uint64_t x) {  // 0x80 in each lane that is 0
+            return ~(((x & ~kHigh) + ~kHigh) | x | ~kHigh);
+        };
+        const uint64_t upper = (w + 0x3F * kOnes) & ~(w + 0x25 * kOnes) & kHigh;  // 'A'..'Z'
+        const uint64_t dash = zero(w ^ ('-' * kOnes)) >> 7;
+        const uint64_t space = zero(w ^ (' ' * kOnes)) >> 7;
+        return (w | upper >> 2) ^ dash * ('-' ^ '_') ^ space * (' ' ^ '_');
+    }
+
     [[nodiscard]] constexpr size_t slot(uint64_t lo, uint64_t hi) const noexcept
     {
         return static_cast<size_t>(((lo ^ (hi * 0xFF51AFD7ED558CCDull)) * multiplier_) >> 58);

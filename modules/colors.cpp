@@ -508,7 +508,7 @@ Ref quick_sequence(PyObject* color, bool foreground)
                    ? rgb_sequence_direct(foreground, rgb)
                    : Ref();
     }
-    int code = core::kColorCodes.find(text, n, core::kFold.data());
+    int code = core::kColorCodes.find(text, n, true);
     if (code < 0) {
         return {};
     }
