@@ -287,6 +287,9 @@ Ref validate_rgb(IntArg r, IntArg g, IntArg b)
 
 long clamp_component(PyObject* v)
 {
+    if (const long x = small_int(v); x >= 0) {
+        return x;  // the common case, read without a call
+    }
     int overflow = 0;
     long x = PyLong_AsLongAndOverflow(v, &overflow);
     if (overflow != 0) {
