@@ -21,10 +21,14 @@ struct NamedColor {
     int code;
 };
 inline constexpr NamedColor kNamedColors[] = {
-    {"black", 30},        {"red", 31},           {"green", 32},        {"yellow", 33},
-    {"blue", 34},         {"magenta", 35},       {"cyan", 36},         {"white", 37},
-    {"bright_black", 90}, {"bright_red", 91},    {"bright_green", 92}, {"bright_yellow", 93},
-    {"bright_blue", 94},  {"bright_magenta", 95}, {"bright_cyan", 96},  {"bright_white", 97},
+    {"black", 30},        {"red", 31},
+    {"green", 32},        {"yellow", 33},
+    {"blue", 34},         {"magenta", 35},
+    {"cyan", 36},         {"white", 37},
+    {"bright_black", 90}, {"bright_red", 91},
+    {"bright_green", 92}, {"bright_yellow", 93},
+    {"bright_blue", 94},  {"bright_magenta", 95},
+    {"bright_cyan", 96},  {"bright_white", 97},
 };
 
 struct Alias {
@@ -241,7 +245,8 @@ consteval auto color_names()
 
 // The code of a colour name or alias, as the tables the colors module body
 // makes resolve it.
-inline constexpr NameTable kColorCodes = []() consteval {
+inline constexpr NameTable kColorCodes = []() consteval
+{
     constexpr auto names = detail::color_names();
     std::string_view n[detail::kColorNames];
     int v[detail::kColorNames];
@@ -252,10 +257,12 @@ inline constexpr NameTable kColorCodes = []() consteval {
                    : detail::code_of(kAliases[i - std::size(kNamedColors)].target);
     }
     return NameTable(n, v);
-}();
+}
+();
 
 // The index in kStyles of a style name.
-inline constexpr NameTable kStyleIndex = []() consteval {
+inline constexpr NameTable kStyleIndex = []() consteval
+{
     std::string_view n[std::size(kStyles)];
     int v[std::size(kStyles)];
     for (size_t i = 0; i < std::size(kStyles); ++i) {
@@ -263,6 +270,7 @@ inline constexpr NameTable kStyleIndex = []() consteval {
         v[i] = static_cast<int>(i);
     }
     return NameTable(n, v);
-}();
+}
+();
 
 }  // namespace tintara::core

@@ -97,5 +97,4 @@ int attribute_word(std::string_view t)
     return -1;
 }
 
-
 }  // namespace tintara::core

@@ -29,8 +29,9 @@ namespace {
     Ref expected = Ref::steal(PyType_GetName(type));
     Ref got = expected ? Ref::steal(PyType_GetName(Py_TYPE(obj))) : Ref();
     if (got) {
-        PyErr_Format(PyExc_TypeError, "descriptor '%s' for '%U' objects doesn't apply to a '%U' object",
-                     f.def->name, expected.get(), got.get());
+        PyErr_Format(PyExc_TypeError,
+                     "descriptor '%s' for '%U' objects doesn't apply to a '%U' object", f.def->name,
+                     expected.get(), got.get());
     }
 }
 

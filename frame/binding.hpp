@@ -106,7 +106,7 @@ struct Arg<bool> {
 // An object of a type of ours: T starts with PyObject_HEAD and says which
 // type it is with `static PyTypeObject* type()`.
 template <typename T>
-    requires std::is_class_v<T>
+requires std::is_class_v<T>
 struct Arg<T&> {
     static constexpr ParamKind kind{Kind::Self, &T::type};
     static bool exact(PyObject* v) noexcept { return Py_IS_TYPE(v, T::type()); }
@@ -187,10 +187,12 @@ struct Adaptor {
 template <auto F, typename = decltype(F)>
 struct Implementation;
 template <auto F, typename... A>
-struct Implementation<F, Ref (*)(Function&, A...)> : Adaptor<F, true, A...> {};
+struct Implementation<F, Ref (*)(Function&, A...)> : Adaptor<F, true, A...> {
+};
 template <auto F, typename... A>
-    requires(!std::is_same_v<std::remove_cvref_t<A>, Function> && ...)
-struct Implementation<F, Ref (*)(A...)> : Adaptor<F, false, A...> {};
+requires(!std::is_same_v<std::remove_cvref_t<A>, Function> &&
+         ...) struct Implementation<F, Ref (*)(A...)> : Adaptor<F, false, A...> {
+};
 
 }  // namespace detail
 

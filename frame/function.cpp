@@ -15,7 +15,6 @@ namespace tintara {
 
 namespace {
 
-
 // The runtime records of this shared library's functions, one per
 // FunctionDef, kept for the process's lifetime.
 constexpr int kMaxFunctions = 32;
@@ -94,7 +93,8 @@ int prepare(FunctionRuntime& rt)
         rt.ndefaults += !p.keyword_only && p.has_default() ? 1 : 0;
         rt.all_any = rt.all_any && def.impl.kinds[static_cast<size_t>(j)].kind == Kind::Any;
         if ((!rt.names[j] && !rt.names[j].set(interned(p.name))) ||
-            (p.has_default() && !rt.defaults[j] && !rt.defaults[j].set(default_object(p.fallback)))) {
+            (p.has_default() && !rt.defaults[j] &&
+             !rt.defaults[j].set(default_object(p.fallback)))) {
             return -1;
         }
     }
@@ -153,10 +153,11 @@ Ref make_code(const ModuleState& st, const FunctionRuntime& rt)
     PyObject* kw = kwargs.get();
     const int flags = CO_OPTIMIZED | CO_NEWLOCALS | (*def.freevars == '\0' ? 0 : CO_NESTED);
     if (set_item(kw, "co_argcount", Ref::steal(PyLong_FromLong(sig.size() - nkwonly))) < 0 ||
-        set_item(kw, "co_posonlyargcount", Ref::steal(PyLong_FromLong(sig.positional_only()))) < 0 ||
-        set_item(kw, "co_kwonlyargcount", Ref::steal(PyLong_FromLong(nkwonly))) < 0 ||
-        set_item(kw, "co_nlocals", Ref::steal(PyLong_FromSsize_t(PyTuple_GET_SIZE(varnames.get())))) <
+        set_item(kw, "co_posonlyargcount", Ref::steal(PyLong_FromLong(sig.positional_only()))) <
             0 ||
+        set_item(kw, "co_kwonlyargcount", Ref::steal(PyLong_FromLong(nkwonly))) < 0 ||
+        set_item(kw, "co_nlocals",
+                 Ref::steal(PyLong_FromSsize_t(PyTuple_GET_SIZE(varnames.get())))) < 0 ||
         set_item(kw, "co_varnames", std::move(varnames)) < 0 ||
         set_item(kw, "co_freevars", name_tuple(def.freevars)) < 0 ||
         set_item(kw, "co_cellvars", name_tuple(def.cellvars)) < 0 ||

@@ -39,8 +39,8 @@ struct FunctionDef {
 // import's retry finds it again).
 struct FunctionRuntime {
     const FunctionDef* def = nullptr;
-    Held names[kMaxParams];     // the parameters' names, interned
-    Held defaults[kMaxParams];  // each parameter's default, or nothing
+    Held names[kMaxParams];      // the parameters' names, interned
+    Held defaults[kMaxParams];   // each parameter's default, or nothing
     Py_ssize_t npositional = 0;  // parameters that are not keyword-only
     Py_ssize_t ndefaults = 0;    // of those, the ones with a default
     bool all_any = false;        // every parameter takes any object unchanged

@@ -51,23 +51,19 @@ Hub* find_hub(bool make) noexcept
 }
 
 // Reported before the change lands.  Every guard that follows dict is off
-// from here on; a dict that no guard still relies on is no longer watched.
+// from here on (one not armed yet too: its module's body is still running),
+// so no guard relies on dict any more, and it is no longer watched.
 int on_event(PyDict_WatchEvent, PyObject* dict, PyObject*, PyObject*) noexcept
 {
     // A dict may change while an exception is being raised.
     PyObject* raised = PyErr_GetRaisedException();
     if (Hub* hub = find_hub(false); hub != nullptr) {
-        bool relied_on = false;
         for (int i = 0; i < hub->count; ++i) {
-            Guard& guard = *hub->guards[i];
-            if (guard.holds() && guard.follows(dict)) {
-                guard.trip();
+            if (hub->guards[i]->follows(dict)) {
+                hub->guards[i]->trip();
             }
-            relied_on = relied_on || (guard.holds() && guard.follows(dict));
         }
-        if (!relied_on) {
-            PyDict_Unwatch(hub->watcher, dict);
-        }
+        PyDict_Unwatch(hub->watcher, dict);
     }
     PyErr_Clear();
     PyErr_SetRaisedException(raised);

@@ -16,7 +16,6 @@ namespace {
 const ModuleSpec* g_spec = nullptr;
 ModuleState* g_state = nullptr;
 
-
 // Copies spec.<from> into the module namespace as <to>.  A missing
 // attribute is skipped; None is skipped unless keep_none.
 int copy_spec_attr(PyObject* spec, PyObject* dict, const char* from, const char* to, bool keep_none)

@@ -64,9 +64,10 @@ private:
     {
         skip_space();
         const size_t start = at_;
-        while (at_ < text_.size() && (text_[at_] == '_' || (text_[at_] >= 'a' && text_[at_] <= 'z') ||
-                                      (text_[at_] >= 'A' && text_[at_] <= 'Z') ||
-                                      (at_ > start && text_[at_] >= '0' && text_[at_] <= '9'))) {
+        while (at_ < text_.size() &&
+               (text_[at_] == '_' || (text_[at_] >= 'a' && text_[at_] <= 'z') ||
+                (text_[at_] >= 'A' && text_[at_] <= 'Z') ||
+                (at_ > start && text_[at_] >= '0' && text_[at_] <= '9'))) {
             ++at_;
         }
         if (at_ == start) {

@@ -32,8 +32,6 @@ constexpr const char* kAvailable = "。可用: ";
 // ---------------------------------------------------------------------------
 // Constants
 
-
-
 // ---------------------------------------------------------------------------
 // The module's state
 
@@ -156,8 +154,8 @@ Ref normalise(PyObject* color)
     }
     Ref joined = Ref::steal(PyUnicode_Join(str<", ">, names.get()));
     if (joined) {
-        PyErr_Format(PyExc_ValueError, "%s%R%s%U", colorspec::kUnknownName, color,
-                     text::kAvailable, joined.get());
+        PyErr_Format(PyExc_ValueError, "%s%R%s%U", colorspec::kUnknownName, color, text::kAvailable,
+                     joined.get());
     }
     return {};
 }
@@ -444,8 +442,8 @@ Ref name_code(PyObject* color, bool foreground)
     }
     // An int code (an IntEnum member too) is written as its decimal value;
     // anything else a caller stored is formatted as an f-string would.
-    if ((PyLong_Check(code.get()) ? text.integer(code.get(), keep)
-                                  : text.field(code.get(), keep)) < 0) {
+    if ((PyLong_Check(code.get()) ? text.integer(code.get(), keep) : text.field(code.get(), keep)) <
+        0) {
         return {};
     }
     text.lit("m");
@@ -489,7 +487,8 @@ Ref quick_sequence(PyObject* color, bool foreground)
     int rgb[3];
     if (PyLong_CheckExact(color)) {
         const long n = small_int(color);
-        return n < 0 ? Ref() : made_once(g.indexes[foreground][n], foreground ? "38;5;" : "48;5;", n);
+        return n < 0 ? Ref()
+                     : made_once(g.indexes[foreground][n], foreground ? "38;5;" : "48;5;", n);
     }
     if (PyTuple_CheckExact(color)) {
         return PyTuple_GET_SIZE(color) == 3 &&
@@ -590,7 +589,8 @@ constexpr FunctionDef bg_code_def{
 
 constexpr FunctionDef color_code_def{
     .name = "_color_code",
-    .impl = bind<color_code>("(color: str | int | Tuple[int, int, int], *, foreground: bool) -> str"),
+    .impl =
+        bind<color_code>("(color: str | int | Tuple[int, int, int], *, foreground: bool) -> str"),
     .doc = text::kColorCode,
     .locals = "r g b name code",
     .line = 103,
@@ -665,7 +665,8 @@ int body(Module& m)
         m.set(str<"ESC">, Ref::borrow(str<"\x1b[">)) < 0 ||
         m.set(str<"RESET_FG">, reset_sequence("39m")) < 0 ||
         m.set(str<"RESET_BG">, reset_sequence("49m")) < 0 ||
-        m.set(str<"NAMED_COLORS">, named_colors()) < 0 || m.set(str<"COLOR_ALIASES">, color_aliases()) < 0 ||
+        m.set(str<"NAMED_COLORS">, named_colors()) < 0 ||
+        m.set(str<"COLOR_ALIASES">, color_aliases()) < 0 ||
         m.set(str<"_HEX_RE">, compile(m, str<"^#([0-9a-fA-F]{6})$">, g.hex_re)) < 0 ||
         m.set(str<"_SHORT_HEX_RE">, compile(m, str<"^#([0-9a-fA-F]{3})$">, g.short_hex_re)) < 0 ||
         m.def(parse_hex_def) < 0 || m.def(rgb_to_ansi256_def) < 0 || m.def(fg_code_def) < 0 ||

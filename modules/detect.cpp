@@ -10,7 +10,8 @@ namespace {
 // Docstrings
 
 namespace text {
-constexpr const char* kModule = "终端能力检测。\n\n自动检测当前终端是否支持颜色输出以及支持的色彩级别。\n";
+constexpr const char* kModule =
+    "终端能力检测。\n\n自动检测当前终端是否支持颜色输出以及支持的色彩级别。\n";
 constexpr const char* kColorLevel = "终端色彩支持级别。";
 constexpr const char* kHasWindowsConsole =
     "检测当前进程是否关联了真正的 Windows 控制台。\n\n"
@@ -45,9 +46,6 @@ State g;
 // Constants
 
 Str s_color_level_doc{text::kColorLevel};
-
-
-
 
 // ---------------------------------------------------------------------------
 // Shared pieces
@@ -232,9 +230,12 @@ Ref color_level_class(Module& m)
         }
     }
     const Entry entries[] = {
-        {str<"__module__">, str<"tintara.detect">},  {str<"__qualname__">, str<"ColorLevel">},
-        {str<"__doc__">, s_color_level_doc}, {str<"NONE">, values[0].get()},
-        {str<"BASIC">, values[1].get()},     {str<"EXTENDED">, values[2].get()},
+        {str<"__module__">, str<"tintara.detect">},
+        {str<"__qualname__">, str<"ColorLevel">},
+        {str<"__doc__">, s_color_level_doc},
+        {str<"NONE">, values[0].get()},
+        {str<"BASIC">, values[1].get()},
+        {str<"EXTENDED">, values[2].get()},
         {str<"TRUECOLOR">, values[3].get()},
     };
     for (const Entry& e : entries) {
@@ -259,8 +260,8 @@ Ref probe_console(const ModuleState& st)
         return {};
     }
     Ref dword = attr(wintypes.get(), str<"DWORD">);
-    if (!dword ||
-        prototype(get_std_handle.get(), list_of({dword.get()}), wintypes.get(), str<"HANDLE">) < 0) {
+    if (!dword || prototype(get_std_handle.get(), list_of({dword.get()}), wintypes.get(),
+                            str<"HANDLE">) < 0) {
         return {};
     }
     Ref get_console_mode = attr(kernel32.get(), str<"GetConsoleMode">);
@@ -648,7 +649,8 @@ int body(Module& m)
 {
     PyObject* const enum_names[] = {str<"IntEnum">};
     PyObject* const typing_names[] = {str<"Optional">};
-    return m.import(str<"os">) < 0 || m.import(str<"sys">) < 0 || m.from_import(str<"enum">, enum_names) < 0 ||
+    return m.import(str<"os">) < 0 || m.import(str<"sys">) < 0 ||
+                   m.from_import(str<"enum">, enum_names) < 0 ||
                    m.from_import(str<"typing">, typing_names) < 0 ||
                    m.set(str<"ColorLevel">, color_level_class(m)) < 0 ||
                    m.def(has_windows_console_def) < 0 || m.def(detect_color_level_def) < 0 ||

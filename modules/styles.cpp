@@ -21,7 +21,6 @@ constexpr const char* kAvailable = "。可用: ";
 // ---------------------------------------------------------------------------
 // Constants
 
-
 // ---------------------------------------------------------------------------
 // The module's state
 
@@ -86,9 +85,10 @@ State g;
 Ref sequence(PyObject* name, int which)
 {
     const auto n = static_cast<size_t>(PyUnicode_GET_LENGTH(name));
-    const int i = g.frame.guard.holds() && PyUnicode_IS_ASCII(name)
-                      ? core::kStyleIndex.find(static_cast<const unsigned char*>(PyUnicode_DATA(name)), n)
-                      : -1;
+    const int i =
+        g.frame.guard.holds() && PyUnicode_IS_ASCII(name)
+            ? core::kStyleIndex.find(static_cast<const unsigned char*>(PyUnicode_DATA(name)), n)
+            : -1;
     if (i < 0) {
         return style_sequence(name, which);
     }
@@ -154,7 +154,8 @@ Ref style_table()
 
 int body(Module& m)
 {
-    return m.set(str<"ESC">, Ref::borrow(str<"\x1b[">)) < 0 || m.set(str<"RESET_ALL">, reset_all(m)) < 0 ||
+    return m.set(str<"ESC">, Ref::borrow(str<"\x1b[">)) < 0 ||
+                   m.set(str<"RESET_ALL">, reset_all(m)) < 0 ||
                    m.set(str<"STYLES">, style_table()) < 0 || m.def(style_on_def) < 0 ||
                    m.def(style_off_def) < 0
                ? -1

@@ -658,3 +658,29 @@ def test_table_churn_keeps_no_memory(tmp_path):
         print(json.dumps(tracemalloc.get_traced_memory()[0] - before))
     """, tmp_path)
     assert result < 256 * 1024
+
+
+@pytest.mark.parametrize("module, change, call, expected", [
+    ("colors", "m.NAMED_COLORS['red'] = 99", "m.fg_code('red')", ESC + "99m"),
+    ("colors", "m.COLOR_ALIASES['grey'] = 'red'", "m.bg_code('grey')", ESC + "41m"),
+])
+def test_table_changed_while_its_module_body_runs(module, change, call, expected, tmp_path):
+    # re.compile runs after the tables are made: one that changes them then
+    # leaves the shortcuts off, although its patterns are re's own.
+    result = child_json(f"""
+        import json, re, sys, types
+        real = re.compile
+
+        def compile(pattern, *args):
+            m = sys.modules["tintara.{module}"]
+            if hasattr(m, "NAMED_COLORS"):
+                {change}
+            return real(pattern, *args)
+
+        sys.modules["re"] = types.ModuleType("re")
+        sys.modules["re"].compile = compile
+        import tintara.{module} as m
+        sys.modules["re"] = re
+        print(json.dumps({call}))
+    """, tmp_path)
+    assert result == expected

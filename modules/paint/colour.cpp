@@ -115,7 +115,6 @@ int resolve_level(PyObject* level, PyObject* stream)
 
 namespace {
 
-
 // str.replace(str.replace(str.lower(value), "-", "_"), " ", "_"), without
 // a call for an ASCII str.
 Ref normalise(PyObject* value)
@@ -276,8 +275,7 @@ int check_rgb(PyObject* value, core::Rgb& rgb)
         }
         const long x = small_value(n.get(), 0, 255);
         if (x < 0 || count == 3) {
-            raise_repr(PyExc_ValueError,
-                       x < 0 ? text::kRgbRange : text::kTupleSize, value);
+            raise_repr(PyExc_ValueError, x < 0 ? text::kRgbRange : text::kTupleSize, value);
             return -1;
         }
         v[count++] = static_cast<int>(x);
@@ -383,8 +381,9 @@ int write_segment(PyUnicodeWriter* w, const Color& c, int level, bool background
                            : write_number(w, c.index);
             }
             return write_number(
-                w, core::basic_code(c.index < 16 ? c.index : core::nearest_16(core::palette_rgb(c.index)),
-                              background));
+                w, core::basic_code(
+                       c.index < 16 ? c.index : core::nearest_16(core::palette_rgb(c.index)),
+                       background));
         case ColorKind::Rgb:
             if (level == 3) {
                 if (PyUnicodeWriter_WriteUTF8(w, layer, 2) < 0 ||
@@ -431,6 +430,5 @@ int write_color_text(PyUnicodeWriter* w, PyObject* field)
     }
     return PyUnicodeWriter_WriteStr(w, field);
 }
-
 
 }  // namespace tintara::paint

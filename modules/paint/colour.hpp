@@ -14,9 +14,9 @@ enum class ColorKind : uint8_t { None, Name, Index, Rgb };
 
 struct Color {
     ColorKind kind = ColorKind::None;
-    int index = 0;      // Index
+    int index = 0;       // Index
     core::Rgb rgb = {};  // Rgb
-    Ref code;           // Name: the exact int code
+    Ref code;            // Name: the exact int code
 
     [[nodiscard]] Color copy() const { return {kind, index, rgb, code.dup()}; }
 };

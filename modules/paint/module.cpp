@@ -348,10 +348,9 @@ PyObject* module_namespace(PyObject* ns, PyObject* name, Held& module)
     return found != nullptr && PyModule_CheckExact(found) ? PyModule_GetDict(found) : nullptr;
 }
 
-// Every value of table satisfies plain(value): then reading the table runs
-// no Python code, and what it gives cannot change in place.
-template <typename Plain>
-bool all_plain(PyObject* table, Plain plain)
+// Every value of table passes plain(value): reading the table then runs no
+// Python code, and what it gives cannot change in place.
+bool all_plain(PyObject* table, bool (*plain)(PyObject*))
 {
     Py_ssize_t pos = 0;
     PyObject* key;
@@ -364,30 +363,12 @@ bool all_plain(PyObject* table, Plain plain)
     return true;
 }
 
-bool exact_int_value(PyObject* v)
-{
-    return PyLong_CheckExact(v);
-}
-bool exact_str_value(PyObject* v)
-{
-    return PyUnicode_CheckExact(v);
-}
-bool code_pair(PyObject* v)
-{
-    return PyTuple_CheckExact(v) && PyTuple_GET_SIZE(v) == 2 &&
-           PyLong_CheckExact(PyTuple_GET_ITEM(v, 0)) && PyLong_CheckExact(PyTuple_GET_ITEM(v, 1));
-}
-
 // Parsing a style string reads _colors.COLOR_ALIASES, _colors.NAMED_COLORS
 // and _styles.STYLES: the guard follows the namespaces they are read
 // through and the tables, and holds while the tables hold plain values.
 void follow(ModuleState& st)
 {
-    g.parsed.set({});
-    for (State::Recent& r : g.recent) {
-        r.text.set({});
-        r.style.set({});
-    }
+    forget_parsed();
     PyObject* ns = st.dict.get();
     PyObject* colors = module_namespace(ns, str<"_colors">, g.colors);
     PyObject* styles = module_namespace(ns, str<"_styles">, g.styles);
@@ -396,10 +377,16 @@ void follow(ModuleState& st)
     PyObject* aliases =
         colors != nullptr ? PyDict_GetItemWithError(colors, str<"COLOR_ALIASES">) : nullptr;
     PyObject* table = styles != nullptr ? PyDict_GetItemWithError(styles, str<"STYLES">) : nullptr;
-    const bool plain = named != nullptr && aliases != nullptr && table != nullptr &&
-                       st.guard.arm({ns, colors, named, aliases, styles, table}) &&
-                       all_plain(named, exact_int_value) && all_plain(aliases, exact_str_value) &&
-                       all_plain(table, code_pair);
+    const bool plain =
+        named != nullptr && aliases != nullptr && table != nullptr &&
+        st.guard.arm({ns, colors, named, aliases, styles, table}) &&
+        all_plain(named, [](PyObject* v) { return PyLong_CheckExact(v) != 0; }) &&
+        all_plain(aliases, [](PyObject* v) { return PyUnicode_CheckExact(v) != 0; }) &&
+        all_plain(table, [](PyObject* v) {
+            return PyTuple_CheckExact(v) && PyTuple_GET_SIZE(v) == 2 &&
+                   PyLong_CheckExact(PyTuple_GET_ITEM(v, 0)) &&
+                   PyLong_CheckExact(PyTuple_GET_ITEM(v, 1));
+        });
     if (!plain) {
         PyErr_Clear();
         st.guard.trip();

@@ -119,13 +119,8 @@ int spell(PyObject* text, Spelled& out)
 Ref parsed_style(PyObject* text)
 {
     if (!shortcuts_hold()) {
-        // Nothing parsed before a change is handed out after it.
         if (g.parsed) {
-            g.parsed.set({});
-            for (State::Recent& r : g.recent) {
-                r.text.set({});
-                r.style.set({});
-            }
+            forget_parsed();  // nothing parsed before a change is handed out after it
         }
         return parse_style(text);
     }
@@ -157,6 +152,15 @@ Ref parsed_style(PyObject* text)
 }
 
 }  // namespace
+
+void forget_parsed()
+{
+    g.parsed.set({});
+    for (State::Recent& r : g.recent) {
+        r.text.set({});
+        r.style.set({});
+    }
+}
 
 Ref parse_style(PyObject* text)
 {

@@ -8,7 +8,6 @@ Str s_attribute[10] = {
     Str{"blink_fast"}, Str{"reverse"}, Str{"hidden"}, Str{"strikethrough"}, Str{"overline"},
 };
 
-
 State g;
 
 }  // namespace tintara::paint

@@ -7,7 +7,6 @@ namespace tintara::paint {
 
 extern Str s_attribute[10];  // the attributes' names, in the order of ATTRIBUTES
 
-
 struct State {
     ModuleState frame;
     // While it holds, the tables a style string is parsed with (and the
@@ -26,7 +25,7 @@ struct State {
     Held style_type;
     Held style_new;  // Style.__new__, the function object
     Held pen_type;
-    Held pen_call;  // Pen.__call__, the function object
+    Held pen_call;         // Pen.__call__, the function object
     Held attribute_index;  // {name: i} of the ten attributes
 };
 extern State g;

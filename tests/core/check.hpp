@@ -27,12 +27,12 @@ inline int report()
 #define CHECK(cond) ((cond) ? (void)0 : ::tintara::test::failed(__FILE__, __LINE__, #cond))
 
 // For integers: says both values when they differ.
-#define CHECK_EQ(a, b)                                                                 \
-    do {                                                                               \
-        const long long check_a_ = (a);                                                \
-        const long long check_b_ = (b);                                                \
-        if (check_a_ != check_b_) {                                                    \
-            ::tintara::test::failed(__FILE__, __LINE__, #a " == " #b);                 \
-            std::fprintf(stderr, "  (%lld != %lld)\n", check_a_, check_b_);            \
-        }                                                                              \
+#define CHECK_EQ(a, b)                                                      \
+    do {                                                                    \
+        const long long check_a_ = (a);                                     \
+        const long long check_b_ = (b);                                     \
+        if (check_a_ != check_b_) {                                         \
+            ::tintara::test::failed(__FILE__, __LINE__, #a " == " #b);      \
+            std::fprintf(stderr, "  (%lld != %lld)\n", check_a_, check_b_); \
+        }                                                                   \
     } while (false)

@@ -84,15 +84,16 @@ int main()
         CHECK(color_code(spelled(a.alias, '-', 0xffff)) == target);
     }
     // Not names: near misses, a NUL byte where padding would be, too long.
-    for (std::string_view s : {"", "re", "redd", "bright_", "brightred", "bright__red",
-                               "orange", "bright_magentaa", "magenta_"}) {
+    for (std::string_view s : {"", "re", "redd", "bright_", "brightred", "bright__red", "orange",
+                               "bright_magentaa", "magenta_"}) {
         CHECK(color_code(s) == -1);
     }
     CHECK(color_code(std::string_view("red\0", 4)) == -1);
     CHECK(color_code(std::string_view("bright_magenta\0\0", 16)) == -1);
     CHECK(color_code("bright_magenta_xy") == -1);  // 17 bytes
     // Bytes above 127 never fold into a name.
-    CHECK(color_code("r\xc3\xa9" "d") == -1);
+    CHECK(color_code("r\xc3\xa9"
+                     "d") == -1);
 
     // Texts of every length up to 17 made of the names' letters, both cases,
     // the separators, NUL and bytes above 127, and the names themselves with
@@ -124,8 +125,8 @@ int main()
     for (size_t i = 0; i < std::size(kStyles); ++i) {
         CHECK(style_index(kStyles[i].name) == static_cast<int>(i));
     }
-    for (std::string_view s : {"Bold", "BOLD", "blink-fast", "blink fast", "", "strikethroughs",
-                               "overlin"}) {
+    for (std::string_view s :
+         {"Bold", "BOLD", "blink-fast", "blink fast", "", "strikethroughs", "overlin"}) {
         CHECK(style_index(s) == -1);
     }
     CHECK(style_index(std::string_view("dim\0", 4)) == -1);
