@@ -124,30 +124,18 @@ Ref parsed_style(PyObject* text)
         }
         return parse_style(text);
     }
-    State::Recent& recent = g.recent[(reinterpret_cast<uintptr_t>(text) >> 4) & 7];
-    if (recent.text.get() == text) {
-        return recent.style.ref();
-    }
     PyObject* found = nullptr;
     // Exact str keys and Styles: the look-up runs no Python code.
-    if (g.parsed && PyDict_GetItemRef(g.parsed.get(), text, &found) < 0) {
-        return {};
+    if (g.parsed && PyDict_GetItemRef(g.parsed.get(), text, &found) != 0) {
+        return Ref::steal(found);
     }
-    Ref style = Ref::steal(found);
-    if (!style) {
-        style = parse_style(text);
-        if (!style || !shortcuts_hold()) {
-            return style;
-        }
-        if ((!g.parsed && !g.parsed.set(Ref::steal(PyDict_New()))) ||
-            (PyDict_GET_SIZE(g.parsed.get()) < kMaxParsed &&
-             PyDict_SetItem(g.parsed.get(), text, style.get()) < 0)) {
-            PyErr_Clear();
-            return style;
-        }
+    Ref style = parse_style(text);
+    if (style && shortcuts_hold() &&
+        ((!g.parsed && !g.parsed.set(Ref::steal(PyDict_New()))) ||
+         (PyDict_GET_SIZE(g.parsed.get()) < kMaxParsed &&
+          PyDict_SetItem(g.parsed.get(), text, style.get()) < 0))) {
+        PyErr_Clear();  // not kept: it is parsed again next time
     }
-    recent.style.set(style.dup());
-    recent.text.set(Ref::borrow(text));
     return style;
 }
 
@@ -156,10 +144,6 @@ Ref parsed_style(PyObject* text)
 void forget_parsed()
 {
     g.parsed.set({});
-    for (State::Recent& r : g.recent) {
-        r.text.set({});
-        r.style.set({});
-    }
 }
 
 Ref parse_style(PyObject* text)

@@ -16,12 +16,8 @@ struct State {
     Held colors;  // the modules the guard relies on, as the namespace bound them
     Held styles;
     // Style strings parsed while the guard holds, by their exact str (at
-    // most kMaxParsed), and the last few looked up, found again by identity.
+    // most kMaxParsed).
     Held parsed;
-    struct Recent {
-        Held text;
-        Held style;
-    } recent[8];
     Held style_type;
     Held style_new;  // Style.__new__, the function object
     Held pen_type;
