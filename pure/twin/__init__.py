@@ -8,7 +8,8 @@ binding (exact ``str`` parameters, ``int`` coercion of ``r``, ``g``, ``b``).
 Those checks and the extension's unpacking are written once, in
 ``twin._frame``; the modules bind it as ``_frame`` (and styles its one body
 of style_on and style_off as ``_sequence``), the only names the extension's
-namespaces lack.
+namespaces lack.  ``twin.paint`` takes the palette and the escape-sequence
+scanning from ``twin._palette`` and ``twin._escapes``, without binding either.
 They serve the test suite as a second implementation (each is the other's
 oracle) and the benchmarks as the interpreter baseline.  Nothing here is
 installed.
