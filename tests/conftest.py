@@ -14,6 +14,7 @@ are process-wide singletons.
 import importlib
 import importlib.util
 import os
+import pty
 import sys
 
 import pytest
@@ -84,3 +85,13 @@ def env(monkeypatch):
             monkeypatch.setenv(name, value)
 
     return setup
+
+
+@pytest.fixture
+def tty(env):
+    """The writing side of a pseudo-terminal, with a clean environment; .master reads it."""
+    master, slave = pty.openpty()
+    with os.fdopen(slave, "w") as stream:
+        stream.master = master
+        yield stream
+    os.close(master)

@@ -43,6 +43,22 @@ class Stream:
         return self.fd
 
 
+class Recorder:
+    """A terminal-like file that records what is done to it."""
+
+    def __init__(self):
+        self.calls = []
+
+    def isatty(self):
+        return True
+
+    def write(self, text):
+        self.calls.append(("write", text))
+
+    def flush(self):
+        self.calls.append(("flush",))
+
+
 class IsattyRaises:
     def isatty(self):
         raise Boom("isatty")
