@@ -1,6 +1,6 @@
 // The tables the module bodies build their dicts from, and the pieces of a
-// colour specification that colors and paint both read: names folded as
-// colour names are, hex digits, the background shift.
+// colour argument that colors and paint both read: names folded as colour
+// names are, hex digits, the background shift.
 //
 // While a module's tables are still the ones its body made, a name is looked
 // up here instead of in the dicts: packed into two words, hashed once, and

@@ -2,7 +2,7 @@
 // the foreground and background escape sequences.
 #include "core/tables.hpp"
 #include "frame/frame.hpp"
-#include "modules/colorspec.hpp"
+#include "modules/colorarg.hpp"
 #include "modules/sequences.hpp"
 
 #include <cstring>
@@ -139,7 +139,7 @@ Ref rgb_sequence_direct(bool foreground, const int rgb[3])
 Ref normalise(PyObject* color)
 {
     if (PyUnicode_CheckExact(color) && PyUnicode_IS_ASCII(color)) {
-        return colorspec::folded(color);
+        return colorarg::folded(color);
     }
     Ref lowered = call_method(color, str<"lower">);
     Ref dashed = lowered ? call_method(lowered.get(), str<"replace">, str<"-">, str<"_">) : Ref();
@@ -154,7 +154,7 @@ Ref normalise(PyObject* color)
     }
     Ref joined = Ref::steal(PyUnicode_Join(str<", ">, names.get()));
     if (joined) {
-        PyErr_Format(PyExc_ValueError, "%s%R%s%U", colorspec::kUnknownName, color, text::kAvailable,
+        PyErr_Format(PyExc_ValueError, "%s%R%s%U", colorarg::kUnknownName, color, text::kAvailable,
                      joined.get());
     }
     return {};
@@ -257,7 +257,7 @@ Ref parse_hex(StrArg color)
         rgb = try_pattern(str<"_SHORT_HEX_RE">, g.short_hex_re, color, false);
     }
     if (!rgb && !PyErr_Occurred()) {
-        raise_repr(PyExc_ValueError, colorspec::kBadHex, color, colorspec::kBadHexTail);
+        raise_repr(PyExc_ValueError, colorarg::kBadHex, color, colorarg::kBadHexTail);
     }
     return rgb;
 }
@@ -272,7 +272,7 @@ Ref validate_rgb(IntArg r, IntArg g, IntArg b)
     for (int i = 0; i < 3; ++i) {
         // Both bounds on an exact int: nothing to override.
         if (small_int(rgb[i]) < 0) {
-            PyErr_Format(PyExc_ValueError, "%s%s%R", kLetters[i], colorspec::kComponentRange,
+            PyErr_Format(PyExc_ValueError, "%s%s%R", kLetters[i], colorarg::kComponentRange,
                          rgb[i]);
             return {};
         }
@@ -375,7 +375,7 @@ Ref index_code(PyObject* color, const char* layer)
     int ok = palette_index_ok(color);
     if (ok <= 0) {
         if (ok == 0) {
-            PyErr_Format(PyExc_ValueError, "%s%S", colorspec::kIndexRange, color);
+            PyErr_Format(PyExc_ValueError, "%s%S", colorarg::kIndexRange, color);
         }
         return {};
     }
@@ -460,7 +460,7 @@ Ref color_code(PyObject* color, bool foreground)
         return index_code(color, layer);
     }
     if (!PyUnicode_Check(color)) {
-        raise_type_named(PyExc_TypeError, colorspec::kUnsupportedType, color);
+        raise_type_named(PyExc_TypeError, colorarg::kUnsupportedType, color);
         return {};
     }
     int is_hex;

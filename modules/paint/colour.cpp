@@ -3,7 +3,7 @@
 
 #include "core/tables.hpp"
 #include "core/tokens.hpp"
-#include "modules/colorspec.hpp"
+#include "modules/colorarg.hpp"
 #include "modules/paint/messages.hpp"
 #include "modules/paint/state.hpp"
 
@@ -120,7 +120,7 @@ namespace {
 Ref normalise(PyObject* value)
 {
     if (PyUnicode_IS_ASCII(value)) {
-        return colorspec::folded(value);
+        return colorarg::folded(value);
     }
     Ref lowered = call_method(reinterpret_cast<PyObject*>(&PyUnicode_Type), str<"lower">, value);
     Ref dashed =
@@ -137,7 +137,7 @@ Ref colors_table(PyObject* name)
 
 [[gnu::cold]] int raise_unknown_color(PyObject* value)
 {
-    raise_repr(PyExc_ValueError, colorspec::kUnknownName, value);
+    raise_repr(PyExc_ValueError, colorarg::kUnknownName, value);
     return -1;
 }
 
@@ -299,7 +299,7 @@ int check_color(PyObject* value, Ref& field, Color& color)
         if (PyUnicode_GET_LENGTH(value) > 0 && PyUnicode_READ_CHAR(value, 0) == '#') {
             int rgb[3];
             if (!core::hex_rgb(ascii_view(value), rgb)) {
-                raise_repr(PyExc_ValueError, colorspec::kBadHex, value, colorspec::kBadHexTail);
+                raise_repr(PyExc_ValueError, colorarg::kBadHex, value, colorarg::kBadHexTail);
                 return -1;
             }
             color = {ColorKind::Rgb, 0, {rgb[0], rgb[1], rgb[2]}, {}};
@@ -314,14 +314,14 @@ int check_color(PyObject* value, Ref& field, Color& color)
         return 0;
     }
     if (PyBool_Check(value) || !(PyLong_Check(value) || PyTuple_Check(value))) {
-        raise_type_named(PyExc_TypeError, colorspec::kUnsupportedType, value);
+        raise_type_named(PyExc_TypeError, colorarg::kUnsupportedType, value);
         return -1;
     }
     if (PyLong_Check(value)) {
         const int ok = in_range(value, integer<0>, integer<255>, 0, 255);
         if (ok <= 0) {
             if (ok == 0) {
-                raise_repr(PyExc_ValueError, colorspec::kIndexRange, value);
+                raise_repr(PyExc_ValueError, colorarg::kIndexRange, value);
             }
             return -1;
         }
@@ -329,7 +329,7 @@ int check_color(PyObject* value, Ref& field, Color& color)
         const long n = field ? small_value(field.get(), 0, 255) : -1;
         if (n < 0) {
             if (field) {
-                raise_repr(PyExc_ValueError, colorspec::kIndexRange, value);
+                raise_repr(PyExc_ValueError, colorarg::kIndexRange, value);
             }
             return -1;
         }

@@ -1,6 +1,6 @@
 // tintara.paint's docstrings and messages, in one place.  The messages about
-// colour specifications that tintara.colors raises too are in
-// modules/colorspec.hpp.
+// colour arguments that tintara.colors raises too are in
+// modules/colorarg.hpp.
 #pragma once
 
 namespace tintara::paint::text {

@@ -1,11 +1,11 @@
-// Colour specifications as tintara.colors and tintara.paint both take them:
+// Colour arguments as tintara.colors and tintara.paint both take them:
 // the messages they raise, and a name folded as a colour name is.
 #pragma once
 
 #include "core/tables.hpp"
 #include "frame/ref.hpp"
 
-namespace tintara::colorspec {
+namespace tintara::colorarg {
 
 // An ASCII str with A-Z lowered and '-' and ' ' turned into '_' (lower()
 // and two replace() calls, which no ASCII text can tell from this): the str
@@ -35,4 +35,4 @@ inline constexpr const char* kIndexRange = "256 色索引须在 0-255 范围内�
 inline constexpr const char* kUnsupportedType = "不支持的颜色类型: ";
 inline constexpr const char* kComponentRange = " 分量须在 0-255 范围内，收到: ";
 
-}  // namespace tintara::colorspec
+}  // namespace tintara::colorarg
