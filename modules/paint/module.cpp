@@ -239,56 +239,56 @@ constexpr FunctionDef paint_def{
     .name = "paint",
     .impl = bind<paint>("(text, style=None, /, *, level=None, stream=None) -> str"),
     .doc = text::kPaint,
-    .line = 886,
+    .line = 631,
 };
 
 constexpr FunctionDef echo_def{
     .name = "echo",
     .impl = bind<echo>("(text, style=None, /, *, file=None, end='\\n', flush=False) -> None"),
     .doc = text::kEcho,
-    .line = 903,
+    .line = 648,
 };
 
 constexpr FunctionDef link_def{
     .name = "link",
     .impl = bind<link>("(text, url, /, *, id=None, level=None, stream=None) -> str"),
     .doc = text::kLink,
-    .line = 952,
+    .line = 697,
 };
 
 constexpr FunctionDef strip_def{
     .name = "strip",
     .impl = bind<strip>("(text: str) -> str"),
     .doc = text::kStrip,
-    .line = 971,
+    .line = 716,
 };
 
 constexpr FunctionDef sanitize_def{
     .name = "sanitize",
     .impl = bind<sanitize>("(text: str) -> str"),
     .doc = text::kSanitize,
-    .line = 995,
+    .line = 740,
 };
 
 constexpr FunctionDef downgrade_def{
     .name = "downgrade",
     .impl = bind<downgrade>("(color, level, *, background=False) -> str"),
     .doc = text::kDowngrade,
-    .line = 1007,
+    .line = 752,
 };
 
 constexpr FunctionDef nearest_256_def{
     .name = "nearest_256",
     .impl = bind<nearest_256>("(r: int, g: int, b: int) -> int"),
     .doc = text::kNearest256,
-    .line = 1029,
+    .line = 774,
 };
 
 constexpr FunctionDef nearest_16_def{
     .name = "nearest_16",
     .impl = bind<nearest_16>("(r: int, g: int, b: int) -> int"),
     .doc = text::kNearest16,
-    .line = 1037,
+    .line = 782,
 };
 
 // ---------------------------------------------------------------------------

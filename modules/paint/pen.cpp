@@ -54,7 +54,7 @@ constexpr FunctionDef pen_call_def{
     .qualname = "Pen.__call__",
     .impl = bind<pen_call>("(self, text)"),
     .doc = text::kPenCall,
-    .line = 857,
+    .line = 602,
 };
 
 // pen.__reduce__(): its style bound at its level.
@@ -74,21 +74,21 @@ constexpr FunctionDef pen_copy_def{
     .name = "__copy__",
     .qualname = "Pen.__copy__",
     .impl = bind<itself>("(self)"),
-    .line = 865,
+    .line = 610,
 };
 
 constexpr FunctionDef pen_deepcopy_def{
     .name = "__deepcopy__",
     .qualname = "Pen.__deepcopy__",
     .impl = bind<itself_memo>("(self, memo, /)"),
-    .line = 868,
+    .line = 613,
 };
 
 constexpr FunctionDef pen_reduce_def{
     .name = "__reduce__",
     .qualname = "Pen.__reduce__",
     .impl = bind<pen_reduce>("(self)"),
-    .line = 871,
+    .line = 616,
 };
 
 // A call with one argument by position goes straight to the logic; any

@@ -550,21 +550,21 @@ constexpr FunctionDef style_copy_def{
     .name = "__copy__",
     .qualname = "Style.__copy__",
     .impl = bind<itself>("(self)"),
-    .line = 806,
+    .line = 551,
 };
 
 constexpr FunctionDef style_deepcopy_def{
     .name = "__deepcopy__",
     .qualname = "Style.__deepcopy__",
     .impl = bind<itself_memo>("(self, memo, /)"),
-    .line = 809,
+    .line = 554,
 };
 
 constexpr FunctionDef style_reduce_def{
     .name = "__reduce__",
     .qualname = "Style.__reduce__",
     .impl = bind<style_reduce>("(self)"),
-    .line = 812,
+    .line = 557,
 };
 
 constexpr FunctionDef style_new_def{
@@ -574,7 +574,7 @@ constexpr FunctionDef style_new_def{
         "(cls, fg=None, bg=None, *, bold=None, dim=None, italic=None, underline=None, "
         "blink=None, blink_fast=None, reverse=None, hidden=None, strikethrough=None, "
         "overline=None)"),
-    .line = 688,
+    .line = 433,
 };
 
 constexpr FunctionDef style_parse_def{
@@ -582,7 +582,7 @@ constexpr FunctionDef style_parse_def{
     .qualname = "Style.parse",
     .impl = bind<style_parse>("(cls, text)"),
     .doc = text::kParse,
-    .line = 734,
+    .line = 479,
 };
 
 constexpr FunctionDef style_codes_def{
@@ -590,7 +590,7 @@ constexpr FunctionDef style_codes_def{
     .qualname = "Style.codes",
     .impl = bind<style_codes>("(self, level)"),
     .doc = text::kCodes,
-    .line = 779,
+    .line = 524,
 };
 
 constexpr FunctionDef style_render_def{
@@ -598,7 +598,7 @@ constexpr FunctionDef style_render_def{
     .qualname = "Style.render",
     .impl = bind<style_render>("(self, text, *, level=None, stream=None)"),
     .doc = text::kRender,
-    .line = 785,
+    .line = 530,
 };
 
 constexpr FunctionDef style_bind_def{
@@ -606,7 +606,7 @@ constexpr FunctionDef style_bind_def{
     .qualname = "Style.bind",
     .impl = bind<style_bind>("(self, stream=None, *, level=None)"),
     .doc = text::kBind,
-    .line = 792,
+    .line = 537,
 };
 
 // ---------------------------------------------------------------------------
