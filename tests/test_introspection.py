@@ -219,3 +219,18 @@ def test_stub_names_and_types(name):
     assert names.keys() == runtime.keys()
     for key, value in names.items():
         assert runtime[key] is value, key
+
+
+@pytest.mark.parametrize("name", ["paint", "echo", "link", "strip", "sanitize", "downgrade", "nearest_256",
+                                  "nearest_16", "Style.codes", "Style.render", "Style.bind", "Style.__copy__",
+                                  "Style.__reduce__", "Pen.__call__", "Pen.__deepcopy__"])
+def test_paint_traceback_lines_are_the_twins(name):
+    """paint's traceback entries name the line of the twin's function."""
+    twin = pytest.importorskip("twin.paint")
+    ext = importlib.import_module("tintara.paint")
+    found = []
+    for mod in (ext, twin):
+        owner, _, attr = name.rpartition(".")
+        where = {"": mod, "Style": mod.Style, "Pen": type(mod.Style().bind(level=0))}[owner]
+        found.append(getattr(where, attr).__code__.co_firstlineno)
+    assert found[0] == found[1]
